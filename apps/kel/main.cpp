@@ -1,0 +1,44 @@
+// apps/kel/main.cpp - the kel command-line tool: one subcommand per library family, built on the public API only.
+#include <cstdio>
+#include <cstring>
+
+#include "kel/commands.h"
+#include "kel/io_util.h"
+
+namespace {
+
+struct Subcommand {
+    const char* name;
+    int (*run)(int, char**);
+    const char* summary;
+};
+
+constexpr Subcommand kSubcommands[] = {
+    {"demo", kel::app::cmdDemo, "run every family over the bundled sample data and print a table"},
+    {"sum", kel::app::cmdSum, "print Adler-32 / CRC-32 / CRC-32C / bzip2 CRC checksums of files"},
+    {"version", kel::app::cmdVersion, "print the versions of both libraries"},
+};
+
+void printUsage(std::FILE* out) {
+    std::fprintf(out, "Usage: kel COMMAND [ARGS...]\n\nCommands:\n");
+    for (const auto& c : kSubcommands) std::fprintf(out, "  %-10s %s\n", c.name, c.summary);
+    std::fprintf(out, "\nRun 'kel COMMAND --help' for the options of a command.\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        printUsage(stderr);
+        return kel::app::kExitUsage;
+    }
+    if (!std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h") || !std::strcmp(argv[1], "help")) {
+        printUsage(stdout);
+        return kel::app::kExitOk;
+    }
+    for (const auto& c : kSubcommands) {
+        if (!std::strcmp(argv[1], c.name)) return c.run(argc - 1, argv + 1);
+    }
+    kel::app::reportError(std::string("'") + argv[1] + "' is not a kel command; see 'kel --help'");
+    return kel::app::kExitUsage;
+}
