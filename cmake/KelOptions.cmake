@@ -7,6 +7,10 @@ if(KEL_SANITIZE)
   add_compile_options(-fsanitize=${KEL_SANITIZE} -fno-sanitize-recover=all -fno-omit-frame-pointer)
   add_link_options(-fsanitize=${KEL_SANITIZE})
 endif()
+if(KEL_BUILD_FUZZ)
+  # Coverage feedback for libFuzzer from every object, the libraries included.
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
 
 # kel_library_code: what every source file of the two libraries is compiled with. No exceptions, RTTI or
 # thread-safe statics (the libraries have no runtime beyond libc), hidden visibility (the version script decides
