@@ -15,7 +15,9 @@
 
 // Defines the slot in initialised, writable data. Only the entry reads it (from assembly, hence `used`).
 #define KEL_DEFINE_SLOT(name) \
-    extern "C" KEL_HIDDEN __attribute__((used)) decltype(&::name) name##_arraddr = &n8_##name;
+    extern "C" {                \
+    KEL_HIDDEN __attribute__((used)) decltype(&::name) name##_arraddr = &n8_##name; \
+    }
 
 // Defines the exported entry as a tail jump through the slot. The slot is hidden, so the RIP-relative load needs
 // no GOT indirection; the symbol's binding to the outside world is decided by the linker version script.
