@@ -10,7 +10,8 @@
 
 // clang-format off
 #define KEL_CH_EXPORTS(X) \
-    X(kelchGetLibVersion)
+    X(kelchGetLibVersion) \
+    /* end of list: every entry above ends with a backslash */
 // clang-format on
 
 KEL_CH_EXPORTS(KEL_DECLARE_IMPL)

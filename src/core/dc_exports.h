@@ -14,7 +14,8 @@
     X(kelsAdler32_8u) \
     X(kelsCRC32_8u) \
     X(kelsCRC32C_8u) \
-    X(kelsCRC32_BZ2_8u)
+    X(kelsCRC32_BZ2_8u) \
+    /* end of list: every entry above ends with a backslash */
 // clang-format on
 
 KEL_DC_EXPORTS(KEL_DECLARE_IMPL)
