@@ -81,6 +81,78 @@ KelStatus kelsCRC32C_8u(const Kel8u* pSrc, Kel32u srcLen, Kel32u* pChecksum);
  */
 KelStatus kelsCRC32_BZ2_8u(const Kel8u* pSrc, int srcLen, Kel32u* pChecksum);
 
+/* ============================================================================================================
+ * LZO1X
+ *
+ * One-call coding of a whole buffer as an LZO1X stream, and two decoders. Both decoders also accept a multi-part
+ * container (byte 0x55, part count p of 1 to 32, p XOR 0x55, the total length T as 32-bit little-endian, the
+ * compressed sizes of parts 1 to p-1, then the parts): part i decodes into the destination at i * (T / p).
+ * ============================================================================================================ */
+
+/** Opaque LZO encoder state block: kelsEncodeLZOGetSize bytes of caller memory, prepared by kelsEncodeLZOInit_8u. */
+typedef struct LZOState_8u LZOState_8u;
+
+/**
+ * kelsEncodeLZOGetSize - size of the LZO encoder state block.
+ *
+ * @param[in]  method    0 or 1 (both select the same LZO1X encoder)
+ * @param[in]  maxSrcLen largest source length the state will code (not used: the size is fixed)
+ * @param[out] pSize     receives 131104 for methods 0 and 1, 0 for any other method
+ * @return kelStatusNullPointer if pSize is null; kelStatusBadArgument for a method other than 0 and 1 (0 is
+ *         written); otherwise kelStatusOk.
+ */
+KelStatus kelsEncodeLZOGetSize(int method, Kel32u maxSrcLen, Kel32u* pSize);
+
+/**
+ * kelsEncodeLZOInit_8u - prepare an LZO encoder state block.
+ *
+ * @param[in]  method     0 or 1
+ * @param[in]  maxSrcLen  not used
+ * @param[out] pLZOState  state block of kelsEncodeLZOGetSize bytes
+ * @return kelStatusNullPointer if pLZOState is null; kelStatusBadArgument for another method; else kelStatusOk.
+ */
+KelStatus kelsEncodeLZOInit_8u(int method, Kel32u maxSrcLen, LZOState_8u* pLZOState);
+
+/**
+ * kelsEncodeLZO_8u - compress a whole buffer into one LZO1X stream, end marker (17 0 0) included.
+ *
+ * The destination length is not read: the destination must hold the worst case, srcLen + srcLen / 16 + 67 bytes.
+ * The output depends only on the source (the state's table is reset on every call). One state block serves one
+ * thread at a time.
+ *
+ * @param[in]  pSrc      source bytes
+ * @param[in]  srcLen    source length in bytes; 0 writes nothing and sets *pDstLen to 0
+ * @param[out] pDst      destination
+ * @param[out] pDstLen   receives the length of the stream written
+ * @param[in,out] pLZOState state block prepared by kelsEncodeLZOInit_8u
+ * @return kelStatusNullPointer if pLZOState, pSrc, pDst or pDstLen is null; otherwise kelStatusOk.
+ */
+KelStatus kelsEncodeLZO_8u(const Kel8u* pSrc, Kel32u srcLen, Kel8u* pDst, Kel32u* pDstLen, LZOState_8u* pLZOState);
+
+/**
+ * kelsDecodeLZO_8u - decode an LZO1X stream or multi-part container.
+ *
+ * This decoder checks every bound too: it never reads outside the source nor writes outside the destination,
+ * and reports a malformed stream with kelStatusLZOBrokenStream, exactly as kelsDecodeLZOSafe_8u does.
+ *
+ * @param[in]     pSrc    compressed bytes
+ * @param[in]     srcLen  their number; 0, or a source beginning 17 0 0, decodes to 0 bytes
+ * @param[out]    pDst    destination
+ * @param[in,out] pDstLen capacity of pDst in bytes; receives the bytes written (for a container, the sum over
+ *                        its parts)
+ * @return kelStatusNullPointer if pSrc, pDst or pDstLen is null; kelStatusLZOBrokenStream if the stream is
+ *         malformed, runs past the source or the capacity, or a match reaches before the start of the output
+ *         (pDst may then be partly written and *pDstLen holds what was written); otherwise kelStatusOk.
+ */
+KelStatus kelsDecodeLZO_8u(const Kel8u* pSrc, Kel32u srcLen, Kel8u* pDst, Kel32u* pDstLen);
+
+/**
+ * kelsDecodeLZOSafe_8u - decode an LZO1X stream or multi-part container, checking every read and write.
+ *
+ * Arguments, statuses and results as kelsDecodeLZO_8u; *pDstLen in is the capacity.
+ */
+KelStatus kelsDecodeLZOSafe_8u(const Kel8u* pSrc, Kel32u srcLen, Kel8u* pDst, Kel32u* pDstLen);
+
 #ifdef __cplusplus
 }
 #endif

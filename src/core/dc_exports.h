@@ -15,6 +15,11 @@
     X(kelsCRC32_8u) \
     X(kelsCRC32C_8u) \
     X(kelsCRC32_BZ2_8u) \
+    X(kelsEncodeLZOGetSize) \
+    X(kelsEncodeLZOInit_8u) \
+    X(kelsEncodeLZO_8u) \
+    X(kelsDecodeLZO_8u) \
+    X(kelsDecodeLZOSafe_8u) \
     /* end of list: every entry above ends with a backslash */
 // clang-format on
 
