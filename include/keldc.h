@@ -153,6 +153,92 @@ KelStatus kelsDecodeLZO_8u(const Kel8u* pSrc, Kel32u srcLen, Kel8u* pDst, Kel32u
  */
 KelStatus kelsDecodeLZOSafe_8u(const Kel8u* pSrc, Kel32u srcLen, Kel8u* pDst, Kel32u* pDstLen);
 
+/* ============================================================================================================
+ * LZSS
+ *
+ * A streaming LZSS coder with a 32 KiB window. The bit stream, most significant bit first, has no header and no
+ * end marker: a literal is 1 and the byte (9 bits), a match is 0, the distance (15 bits, 1 to 32767) and the
+ * length - 3 (8 bits, lengths 3 to 258). The encoder takes the input in chunks of any size; the decoder takes
+ * the stream in pieces of any size and resumes anywhere, even inside a match.
+ * ============================================================================================================ */
+
+/** Opaque LZSS state block of kelsLZSSGetSize_8u bytes; one serves either the encoder or the decoder. */
+typedef struct LZSSState_8u LZSSState_8u;
+
+/**
+ * kelsLZSSGetSize_8u - size of the LZSS state block (the same for the encoder and the decoder).
+ *
+ * @param[out] pLZSSStateSize receives 327744
+ * @return kelStatusNullPointer if pLZSSStateSize is null; otherwise kelStatusOk.
+ */
+KelStatus kelsLZSSGetSize_8u(int* pLZSSStateSize);
+
+/**
+ * kelsEncodeLZSSInit_8u - prepare a state block for encoding a new stream.
+ *
+ * @param[out] pLZSSState state block of kelsLZSSGetSize_8u bytes
+ * @return kelStatusNullPointer if pLZSSState is null; otherwise kelStatusOk.
+ */
+KelStatus kelsEncodeLZSSInit_8u(LZSSState_8u* pLZSSState);
+
+/**
+ * kelsEncodeLZSS_8u - code one chunk of the input.
+ *
+ * Matches reach back into earlier chunks (up to 32767 bytes). The last two bytes of every chunk are coded as
+ * literals, so larger chunks code better. Whole bytes are written as soon as they are complete; the rest stays in
+ * the state until the next call or kelsEncodeLZSSFlush_8u. The state block holds no pointers and may be moved
+ * between calls.
+ *
+ * @param[in,out] ppSrc      source pointer; advanced past the bytes consumed
+ * @param[in,out] pSrcLen    source length in bytes; reduced by the bytes consumed
+ * @param[in,out] ppDst      destination pointer; advanced past the bytes written
+ * @param[in,out] pDstLen    destination room in bytes; reduced by the bytes written
+ * @param[in,out] pLZSSState state block prepared by kelsEncodeLZSSInit_8u
+ * @return kelStatusNullPointer if any pointer (or *ppSrc, *ppDst) is null; kelStatusDstFull at once for a room of
+ *         0, or when the destination filled before the chunk was coded (call again with more room and the rest of
+ *         the chunk); kelStatusOk at once for a source length of 0, or when the chunk was coded.
+ */
+KelStatus kelsEncodeLZSS_8u(const Kel8u** ppSrc, Kel32u* pSrcLen, Kel8u** ppDst, Kel32u* pDstLen,
+                            LZSSState_8u* pLZSSState);
+
+/**
+ * kelsEncodeLZSSFlush_8u - write the pending bits, the last byte padded with zero bits, ending the stream.
+ *
+ * @param[in,out] ppDst      destination pointer; advanced past the bytes written
+ * @param[in,out] pDstLen    destination room in bytes; reduced by the bytes written
+ * @param[in,out] pLZSSState encoder state
+ * @return kelStatusNullPointer for a null pointer; kelStatusBadSize for a room below 1; kelStatusDstFull if the
+ *         destination filled first (call again: the rest stays pending); otherwise kelStatusOk.
+ */
+KelStatus kelsEncodeLZSSFlush_8u(Kel8u** ppDst, Kel32u* pDstLen, LZSSState_8u* pLZSSState);
+
+/**
+ * kelsDecodeLZSSInit_8u - prepare a state block for decoding a new stream.
+ *
+ * @param[out] pLZSSState state block of kelsLZSSGetSize_8u bytes
+ * @return kelStatusNullPointer if pLZSSState is null; otherwise kelStatusOk.
+ */
+KelStatus kelsDecodeLZSSInit_8u(LZSSState_8u* pLZSSState);
+
+/**
+ * kelsDecodeLZSS_8u - decode as much as the source and the destination allow.
+ *
+ * Distances are not validated: one beyond the output produced since Init reads stale window bytes inside the
+ * state block (never outside it). Trailing padding bits (fewer than 9) are ignored.
+ *
+ * @param[in,out] ppSrc      source pointer; advanced past the bytes consumed (all of them, unless the
+ *                           destination filled)
+ * @param[in,out] pSrcLen    source length in bytes; reduced accordingly
+ * @param[in,out] ppDst      destination pointer; advanced past the bytes written
+ * @param[in,out] pDstLen    destination room in bytes; reduced by the bytes written
+ * @param[in,out] pLZSSState state block prepared by kelsDecodeLZSSInit_8u
+ * @return kelStatusNullPointer for a null pointer; kelStatusBadSize for a room below 1; kelStatusDstFull when the
+ *         destination filled (call again with more room; a match may continue); otherwise kelStatusOk (the
+ *         source is used up; an unfinished item waits in the state for more source).
+ */
+KelStatus kelsDecodeLZSS_8u(const Kel8u** ppSrc, Kel32u* pSrcLen, Kel8u** ppDst, Kel32u* pDstLen,
+                            LZSSState_8u* pLZSSState);
+
 #ifdef __cplusplus
 }
 #endif

@@ -20,6 +20,12 @@
     X(kelsEncodeLZO_8u) \
     X(kelsDecodeLZO_8u) \
     X(kelsDecodeLZOSafe_8u) \
+    X(kelsLZSSGetSize_8u) \
+    X(kelsEncodeLZSSInit_8u) \
+    X(kelsEncodeLZSS_8u) \
+    X(kelsEncodeLZSSFlush_8u) \
+    X(kelsDecodeLZSSInit_8u) \
+    X(kelsDecodeLZSS_8u) \
     /* end of list: every entry above ends with a backslash */
 // clang-format on
 

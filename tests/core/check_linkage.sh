@@ -29,10 +29,10 @@ needed=$(readelf -d "$lib" | awk '/NEEDED/{print $NF}' | tr -d '[]' | grep -v '^
 
 undef=$(nm -D --undefined-only "$lib" | awk '$1=="U"{print $2}' | sed 's/@.*//' | grep -vE '^__stack_chk_(fail|guard)$')
 [ -z "$undef" ] || err "undefined symbols beyond the stack protector: $undef"
-weak=$(nm -D --undefined-only "$lib" | awk '$1=="w"{print $2}' | grep -vE '^(__cxa_finalize|__gmon_start__|_ITM_registerTMCloneTable|_ITM_deregisterTMCloneTable)$')
+weak=$(nm -D --undefined-only "$lib" | awk '$1=="w"{print $2}' | sed 's/@.*//' | grep -vE '^(__cxa_finalize|__gmon_start__|_ITM_registerTMCloneTable|_ITM_deregisterTMCloneTable)$')
 [ -z "$weak" ] || err "unexpected weak imports: $weak"
 
-cxx=$(nm "$lib" 2>/dev/null | awk '{print $NF}' | grep -vx '__cxa_finalize' | grep -E '^(_ZTI|_ZTS|_ZTV|__cxa_|_Unwind_|__gxx_personality|_Znw|_Zna|_ZdlPv|_ZdaPv|malloc$|free$|calloc$|realloc$)')
+cxx=$(nm "$lib" 2>/dev/null | awk '{print $NF}' | grep -vE '^__cxa_finalize(@.*)?$' | grep -E '^(_ZTI|_ZTS|_ZTV|__cxa_|_Unwind_|__gxx_personality|_Znw|_Zna|_ZdlPv|_ZdaPv|malloc$|free$|calloc$|realloc$)')
 [ -z "$cxx" ] || err "C++ runtime, RTTI, exception or allocation symbols: $cxx"
 
 isa=$(objdump -d --no-show-raw-insn "$lib" | awk -F'\t' 'NF>=2{split($2,a," "); print a[1]}' |

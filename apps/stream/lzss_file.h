@@ -1,0 +1,27 @@
+// apps/stream/lzss_file.h - a small container for the LZSS stream, of this project's own design.
+//
+// Layout: the magic "KLZS", a version byte (1), the LZSS bit stream (flushed to a whole byte), then a 12-byte
+// trailer: the decoded length (64-bit little-endian) and the CRC-32 (gzip's) of the decoded bytes (32-bit
+// little-endian). The LZSS stream has no end marker; the trailer tells the reader where the data ends and lets it
+// check what it produced.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "stream/byte_stream.h"
+
+namespace kel {
+
+constexpr std::uint8_t kLzssFileMagic[4] = {'K', 'L', 'Z', 'S'};
+
+// Compresses everything `in` gives. Returns an empty string on success, else a one-line error.
+std::string lzssCompress(const ByteSource& in, const ByteSink& out);
+
+// Decompresses one container, checking its length and CRC-32. Returns an empty string on success, else
+// "truncated input", "corrupt input: ..." or "wrong checksum".
+std::string lzssDecompress(const ByteSource& in, const ByteSink& out);
+
+bool isLzssMagic(const std::uint8_t* data, std::size_t len);
+
+}  // namespace kel
