@@ -13,6 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size < 2) return 0;
     const Kel32u cap = (Kel32u(data[0]) << 8 | data[1]) * 7u;
     std::vector<Kel8u> src(data + 2, data + size);
+    src.reserve(1);  // a non-null pointer even for an empty source
     for (int safe = 0; safe < 2; ++safe) {
         std::vector<Kel8u> dst(cap ? cap : 1);
         Kel32u dstLen = cap;

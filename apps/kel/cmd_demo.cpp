@@ -14,11 +14,12 @@ namespace {
 
 struct DemoSection {
     const char* name;
-    void (*run)(const std::vector<DemoSample>&, DemoTable&);
+    void (*run)(const std::vector<DemoSample>&, DemoReport&);
 };
 
 constexpr DemoSection kDemoSections[] = {
     {"checksums", demoChecksums},
+    {"lzo", demoLzoFormats},
 };
 
 void printDemoUsage(std::FILE* out) {
@@ -66,12 +67,23 @@ int cmdDemo(int argc, char** argv) {
     }
     std::printf("kel demo: %zu sample files, %zu bytes, from %s\n\n", samples.size(), total, dir.c_str());
 
-    DemoTable table;
-    for (const auto& section : kDemoSections) section.run(samples, table);
+    DemoReport report;
+    for (const auto& section : kDemoSections) section.run(samples, report);
 
-    std::printf("%-10s %-22s %-28s %10s %6s\n", "family", "operation", "result", "MB/s", "check");
     bool allVerified = true;
-    for (const auto& row : table) {
+    std::printf("%-8s %-6s %12s %12s %7s %14s %16s %7s\n", "format", "level", "input", "output", "ratio",
+                "compress MB/s", "decompress MB/s", "check");
+    for (const auto& row : report.codecs) {
+        const double ratio = row.outBytes > 0 ? row.inBytes / row.outBytes : 0;
+        const double cMbps = row.compressSeconds > 0 ? row.inBytes / row.compressSeconds / 1e6 : 0;
+        const double dMbps = row.decompressSeconds > 0 ? row.inBytes / row.decompressSeconds / 1e6 : 0;
+        std::printf("%-8s %-6s %12.0f %12.0f %7.3f %14.1f %16.1f %7s\n", row.format.c_str(), row.level.c_str(),
+                    row.inBytes, row.outBytes, ratio, cMbps, dMbps, row.verified ? "ok" : "FAIL");
+        if (!row.error.empty()) std::printf("    %s\n", row.error.c_str());
+        allVerified = allVerified && row.verified;
+    }
+    std::printf("\n%-10s %-22s %-28s %10s %6s\n", "family", "operation", "result", "MB/s", "check");
+    for (const auto& row : report.operations) {
         const double mbps = row.seconds > 0 ? row.inBytes / row.seconds / 1e6 : 0;
         std::printf("%-10s %-22s %-28s %10.1f %6s\n", row.family.c_str(), row.operation.c_str(), row.detail.c_str(),
                     mbps, row.verified ? "ok" : "FAIL");

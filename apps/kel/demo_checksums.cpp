@@ -32,7 +32,7 @@ constexpr Checksum kChecksums[] = {
 
 }  // namespace
 
-void demoChecksums(const std::vector<DemoSample>& samples, DemoTable& table) {
+void demoChecksums(const std::vector<DemoSample>& samples, DemoReport& report) {
     double bytes = 0;
     for (const auto& s : samples) bytes += double(s.bytes.size());
     for (const auto& c : kChecksums) {
@@ -50,7 +50,7 @@ void demoChecksums(const std::vector<DemoSample>& samples, DemoTable& table) {
         }
         char value[16];
         std::snprintf(value, sizeof value, "%08x", whole);
-        table.push_back({"checksum", c.name, value, bytes, seconds, whole == pieces});
+        report.operations.push_back({"checksum", c.name, value, bytes, seconds, whole == pieces});
     }
 }
 
