@@ -1,6 +1,7 @@
 // apps/stream/lzop_file.cpp - the lzop file format over the LZO1X codec.
 #include "stream/lzop_file.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "keldc.h"
@@ -69,52 +70,77 @@ bool isLzopMagic(const std::uint8_t* data, std::size_t len) {
     return true;
 }
 
-std::string lzopCompress(const ByteSource& in, const ByteSink& out, const LzopOptions& options) {
-    std::vector<std::uint8_t> header(kMagic, kMagic + sizeof kMagic);
-    const std::size_t checked = header.size();
-    putBe16(header, kVersion);
-    putBe16(header, kLibVersion);
-    putBe16(header, kVersionNeeded);
-    header.push_back(kMethodLzo1x1);
-    header.push_back(5);  // the level lzop records for its default method
-    putBe32(header, kAdler32D | kAdler32C | kOsUnix);
-    putBe32(header, options.mode);
-    putBe32(header, std::uint32_t(options.mtime));
-    putBe32(header, std::uint32_t(options.mtime >> 32));
+LzopWriter::LzopWriter(const LzopOptions& options) {
+    out_.assign(kMagic, kMagic + sizeof kMagic);
+    const std::size_t checked = out_.size();
+    putBe16(out_, kVersion);
+    putBe16(out_, kLibVersion);
+    putBe16(out_, kVersionNeeded);
+    out_.push_back(kMethodLzo1x1);
+    out_.push_back(5);  // the level lzop records for its default method
+    putBe32(out_, kAdler32D | kAdler32C | kOsUnix);
+    putBe32(out_, options.mode);
+    putBe32(out_, std::uint32_t(options.mtime));
+    putBe32(out_, std::uint32_t(options.mtime >> 32));
     const std::string name = options.name.size() > 255 ? options.name.substr(0, 255) : options.name;
-    header.push_back(std::uint8_t(name.size()));
-    header.insert(header.end(), name.begin(), name.end());
-    putBe32(header, adler32(header.data() + checked, header.size() - checked));
-    if (!out(header.data(), header.size())) return "write error";
+    out_.push_back(std::uint8_t(name.size()));
+    out_.insert(out_.end(), name.begin(), name.end());
+    putBe32(out_, adler32(out_.data() + checked, out_.size() - checked));
 
     Kel32u stateSize = 0;
     kelsEncodeLZOGetSize(0, kBlockSize, &stateSize);
-    std::vector<std::uint8_t> state(stateSize), block(kBlockSize), coded(kBlockSize + kBlockSize / 16 + 67);
-    auto* lzo = reinterpret_cast<LZOState_8u*>(state.data());
-    kelsEncodeLZOInit_8u(0, kBlockSize, lzo);
-    SourceReader reader(in);
-    for (;;) {
-        std::size_t n = 0;
-        while (n < kBlockSize) {
-            const std::size_t got = reader.readSome(block.data() + n, kBlockSize - n);
-            if (got == 0) break;
-            n += got;
-        }
-        if (n == 0) break;
-        Kel32u codedLen = 0;
-        kelsEncodeLZO_8u(block.data(), Kel32u(n), coded.data(), &codedLen, lzo);
-        const bool stored = codedLen >= n;
-        std::vector<std::uint8_t> head;
-        putBe32(head, std::uint32_t(n));
-        putBe32(head, stored ? std::uint32_t(n) : codedLen);
-        putBe32(head, adler32(block.data(), n));
-        if (!stored) putBe32(head, adler32(coded.data(), codedLen));
-        if (!out(head.data(), head.size())) return "write error";
-        if (!out(stored ? block.data() : coded.data(), stored ? n : codedLen)) return "write error";
-        if (n < kBlockSize) break;
+    state_.resize(stateSize);
+    kelsEncodeLZOInit_8u(0, kBlockSize, reinterpret_cast<LZOState_8u*>(state_.data()));
+    coded_.resize(kBlockSize + kBlockSize / 16 + 67);
+    block_.reserve(kBlockSize);
+}
+
+void LzopWriter::write(const std::uint8_t* data, std::size_t n) {
+    while (n > 0) {
+        const std::size_t take = std::min<std::size_t>(n, kBlockSize - block_.size());
+        block_.insert(block_.end(), data, data + take);
+        data += take;
+        n -= take;
+        if (block_.size() == kBlockSize) emitBlock();
     }
-    const std::uint8_t end[4] = {0, 0, 0, 0};
-    return out(end, sizeof end) ? "" : "write error";
+}
+
+void LzopWriter::emitBlock() {
+    const std::size_t n = block_.size();
+    if (n == 0) return;
+    Kel32u codedLen = 0;
+    kelsEncodeLZO_8u(block_.data(), Kel32u(n), coded_.data(), &codedLen, reinterpret_cast<LZOState_8u*>(state_.data()));
+    const bool stored = codedLen >= n;
+    putBe32(out_, std::uint32_t(n));
+    putBe32(out_, stored ? std::uint32_t(n) : codedLen);
+    putBe32(out_, adler32(block_.data(), n));
+    if (!stored) putBe32(out_, adler32(coded_.data(), codedLen));
+    const std::uint8_t* body = stored ? block_.data() : coded_.data();
+    out_.insert(out_.end(), body, body + (stored ? n : codedLen));
+    block_.clear();
+}
+
+void LzopWriter::finish() {
+    if (finished_) return;
+    emitBlock();
+    putBe32(out_, 0);
+    finished_ = true;
+}
+
+std::string lzopCompress(const ByteSource& in, const ByteSink& out, const LzopOptions& options) {
+    LzopWriter writer(options);
+    std::vector<std::uint8_t> buf(1 << 16);
+    for (;;) {
+        const std::size_t got = in(buf.data(), buf.size());
+        if (got == 0) break;
+        writer.write(buf.data(), got);
+        if (!writer.output().empty()) {
+            if (!out(writer.output().data(), writer.output().size())) return "write error";
+            writer.output().clear();
+        }
+    }
+    writer.finish();
+    return out(writer.output().data(), writer.output().size()) ? "" : "write error";
 }
 
 std::string lzopDecompress(const ByteSource& in, const ByteSink& out) {

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "stream/byte_stream.h"
 
@@ -16,6 +17,22 @@ struct LzopOptions {
     std::string name;         // the original file name, stored in the header (may be empty)
     std::uint32_t mode = 0;   // the original file mode
     std::uint64_t mtime = 0;  // the original modification time, seconds since the epoch
+};
+
+// Push-style writer: feed input with write(), end with finish(); the file's bytes collect in output(), which the
+// caller drains (clears) whenever it likes. Used by lzopCompress and by tools that read their input themselves.
+class LzopWriter {
+public:
+    explicit LzopWriter(const LzopOptions& options = {});
+    void write(const std::uint8_t* data, std::size_t n);
+    void finish();
+    std::vector<std::uint8_t>& output() { return out_; }
+
+private:
+    void emitBlock();
+
+    std::vector<std::uint8_t> out_, block_, coded_, state_;
+    bool finished_ = false;
 };
 
 // Compresses everything `in` gives into one lzop file. Returns an empty string on success, else a one-line error.

@@ -33,46 +33,73 @@ bool isLzssMagic(const std::uint8_t* data, std::size_t len) {
            data[2] == kLzssFileMagic[2] && data[3] == kLzssFileMagic[3];
 }
 
-std::string lzssCompress(const ByteSource& in, const ByteSink& out) {
-    const std::uint8_t head[5] = {kLzssFileMagic[0], kLzssFileMagic[1], kLzssFileMagic[2], kLzssFileMagic[3],
-                                  kVersion};
-    if (!out(head, sizeof head)) return "write error";
-    LzssState st;
-    kelsEncodeLZSSInit_8u(st.get());
-    std::vector<std::uint8_t> chunk(kChunk), coded(kChunk * 9 / 8 + 64);
-    std::uint64_t total = 0;
-    Kel32u crc = 0;
-    SourceReader reader(in);
-    for (;;) {
-        std::size_t n = 0;
-        while (n < kChunk) {
-            const std::size_t got = reader.readSome(chunk.data() + n, kChunk - n);
-            if (got == 0) break;
-            n += got;
-        }
-        if (n == 0) break;
-        total += n;
-        updateCrc(crc, chunk.data(), n);
-        const Kel8u* src = chunk.data();
-        Kel32u srcLen = Kel32u(n);
-        while (srcLen > 0) {
-            Kel8u* dst = coded.data();
-            Kel32u room = Kel32u(coded.size());
-            kelsEncodeLZSS_8u(&src, &srcLen, &dst, &room, st.get());
-            if (!out(coded.data(), std::size_t(dst - coded.data()))) return "write error";
-        }
+LzssWriter::LzssWriter() : out_{kLzssFileMagic[0], kLzssFileMagic[1], kLzssFileMagic[2], kLzssFileMagic[3], kVersion} {
+    int size = 0;
+    kelsLZSSGetSize_8u(&size);
+    state_.resize(std::size_t(size));
+    kelsEncodeLZSSInit_8u(reinterpret_cast<LZSSState_8u*>(state_.data()));
+    coded_.resize(kChunk * 9 / 8 + 64);
+    chunk_.reserve(kChunk);
+}
+
+void LzssWriter::write(const std::uint8_t* data, std::size_t n) {
+    while (n > 0) {
+        const std::size_t take = n < kChunk - chunk_.size() ? n : kChunk - chunk_.size();
+        chunk_.insert(chunk_.end(), data, data + take);
+        data += take;
+        n -= take;
+        if (chunk_.size() == kChunk) codeChunk();
     }
+}
+
+void LzssWriter::codeChunk() {
+    if (chunk_.empty()) return;
+    total_ += chunk_.size();
+    Kel32u crc = crc_;
+    updateCrc(crc, chunk_.data(), chunk_.size());
+    crc_ = crc;
+    const Kel8u* src = chunk_.data();
+    Kel32u srcLen = Kel32u(chunk_.size());
+    auto* st = reinterpret_cast<LZSSState_8u*>(state_.data());
+    while (srcLen > 0) {
+        Kel8u* dst = coded_.data();
+        Kel32u room = Kel32u(coded_.size());
+        kelsEncodeLZSS_8u(&src, &srcLen, &dst, &room, st);
+        out_.insert(out_.end(), coded_.data(), dst);
+    }
+    chunk_.clear();
+}
+
+void LzssWriter::finish() {
+    if (finished_) return;
+    codeChunk();
+    auto* st = reinterpret_cast<LZSSState_8u*>(state_.data());
     KelStatus flushed;
     do {
-        Kel8u* dst = coded.data();
-        Kel32u room = Kel32u(coded.size());
-        flushed = kelsEncodeLZSSFlush_8u(&dst, &room, st.get());
-        if (!out(coded.data(), std::size_t(dst - coded.data()))) return "write error";
+        Kel8u* dst = coded_.data();
+        Kel32u room = Kel32u(coded_.size());
+        flushed = kelsEncodeLZSSFlush_8u(&dst, &room, st);
+        out_.insert(out_.end(), coded_.data(), dst);
     } while (flushed == kelStatusDstFull);
-    std::uint8_t trailer[kTrailerSize];
-    for (int k = 0; k < 8; ++k) trailer[k] = std::uint8_t(total >> (8 * k));
-    for (int k = 0; k < 4; ++k) trailer[8 + k] = std::uint8_t(crc >> (8 * k));
-    return out(trailer, sizeof trailer) ? "" : "write error";
+    for (int k = 0; k < 8; ++k) out_.push_back(std::uint8_t(total_ >> (8 * k)));
+    for (int k = 0; k < 4; ++k) out_.push_back(std::uint8_t(crc_ >> (8 * k)));
+    finished_ = true;
+}
+
+std::string lzssCompress(const ByteSource& in, const ByteSink& out) {
+    LzssWriter writer;
+    std::vector<std::uint8_t> buf(1 << 16);
+    for (;;) {
+        const std::size_t got = in(buf.data(), buf.size());
+        if (got == 0) break;
+        writer.write(buf.data(), got);
+        if (!writer.output().empty()) {
+            if (!out(writer.output().data(), writer.output().size())) return "write error";
+            writer.output().clear();
+        }
+    }
+    writer.finish();
+    return out(writer.output().data(), writer.output().size()) ? "" : "write error";
 }
 
 std::string lzssDecompress(const ByteSource& in, const ByteSink& out) {

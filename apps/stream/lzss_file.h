@@ -8,12 +8,31 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "stream/byte_stream.h"
 
 namespace kel {
 
 constexpr std::uint8_t kLzssFileMagic[4] = {'K', 'L', 'Z', 'S'};
+
+// Push-style writer: feed input with write(), end with finish(); the container's bytes collect in output(), which
+// the caller drains (clears) whenever it likes.
+class LzssWriter {
+public:
+    LzssWriter();
+    void write(const std::uint8_t* data, std::size_t n);
+    void finish();
+    std::vector<std::uint8_t>& output() { return out_; }
+
+private:
+    void codeChunk();
+
+    std::vector<std::uint8_t> out_, chunk_, coded_, state_;
+    std::uint64_t total_ = 0;
+    std::uint32_t crc_ = 0;
+    bool finished_ = false;
+};
 
 // Compresses everything `in` gives. Returns an empty string on success, else a one-line error.
 std::string lzssCompress(const ByteSource& in, const ByteSink& out);
