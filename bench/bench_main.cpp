@@ -32,26 +32,42 @@ public:
             std::string input = cut2 == std::string::npos ? "" : name.substr(cut2 + 1);
             auto it = run.counters.find("bytes_per_second");
             if (it == run.counters.end()) continue;
-            results_[Key{name.substr(0, cut1), input}][impl] = it->second.value;
+            Measure& m = results_[Key{name.substr(0, cut1), input}][impl];
+            m.bytesPerSecond = it->second.value;
+            auto ratio = run.counters.find("ratio");
+            if (ratio != run.counters.end()) m.compressionRatio = ratio->second.value;
         }
     }
 
+    // The closing table: one row per (benchmark, input, peer) with kel's throughput divided by the peer's (speedup)
+    // and the compression ratios, input / output, where the benchmark reports them (kel comp, peer comp).
+    // bench/report parses these rows.
     void printRatios() const {
-        std::printf("\n%-28s %-26s %-12s %10s %10s %8s\n", "family", "input", "peer", "kel MB/s", "peer MB/s",
-                    "ratio");
+        std::printf("\n%-28s %-26s %-12s %10s %10s %8s %9s %9s\n", "family", "input", "peer", "kel MB/s",
+                    "peer MB/s", "speedup", "kel comp", "peer comp");
         for (const auto& [key, impls] : results_) {
             auto ours = impls.find("kel");
             if (ours == impls.end()) continue;
-            for (const auto& [impl, bps] : impls) {
-                if (impl == "kel" || bps <= 0) continue;
-                std::printf("%-28s %-26s %-12s %10.1f %10.1f %8.2f\n", key.family.c_str(), key.input.c_str(),
-                            impl.c_str(), ours->second / 1e6, bps / 1e6, ours->second / bps);
+            for (const auto& [impl, m] : impls) {
+                if (impl == "kel" || m.bytesPerSecond <= 0) continue;
+                char oursSize[16] = "-", peerSize[16] = "-";
+                if (ours->second.compressionRatio > 0) {
+                    std::snprintf(oursSize, sizeof oursSize, "%.3f", ours->second.compressionRatio);
+                }
+                if (m.compressionRatio > 0) std::snprintf(peerSize, sizeof peerSize, "%.3f", m.compressionRatio);
+                std::printf("%-28s %-26s %-12s %10.1f %10.1f %8.2f %9s %9s\n", key.family.c_str(), key.input.c_str(),
+                            impl.c_str(), ours->second.bytesPerSecond / 1e6, m.bytesPerSecond / 1e6,
+                            ours->second.bytesPerSecond / m.bytesPerSecond, oursSize, peerSize);
             }
         }
     }
 
 private:
-    std::map<Key, std::map<std::string, double>> results_;
+    struct Measure {
+        double bytesPerSecond = 0;
+        double compressionRatio = 0;  // input / output, when the benchmark compresses
+    };
+    std::map<Key, std::map<std::string, Measure>> results_;
 };
 
 }  // namespace
