@@ -1,0 +1,568 @@
+// apps/stream/deflate_stream.cpp - a zlib, gzip or raw Deflate compressor on the public kel API.
+//
+// Window. One buffer holds up to 32 KiB of history followed by the bytes not yet matched. Input is appended until
+// the buffer is full, then the matcher runs over it with "more input follows" (it stops 261 bytes short of the
+// end), and the buffer slides down so that 32 KiB of history stay in front of the unmatched bytes. The matcher
+// reads the history through the same pointer as the source, so both must be contiguous, which the slide keeps.
+// Positions are the matcher's; it rebases them itself before they overflow.
+//
+// Blocks. A block ends when its item buffers are full (or at a flush or the end). Its counts become length-limited
+// Huffman codes (package-merge: optimal under the 15-bit limit, and 7 bits for the code-length code); the block is
+// then written in whichever of the dynamic, fixed and stored forms is shortest, computed exactly. The stored form
+// needs the block's raw bytes, which the slide keeps in the buffer while they fit.
+#include "stream/deflate_stream.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace kel {
+namespace {
+
+constexpr Kel32u kWindowSize = 32768;
+constexpr Kel32u kHashSize = 32768;           // the 4-byte hash values have 15 bits
+constexpr std::int64_t kBufSize = 4 * 32768;  // history + room for new input
+constexpr std::int32_t kBlockItems = 8192;    // items per block; below 65536 so that no count wraps
+constexpr std::int32_t kEmptyEntry = -32768;  // below every usable position
+
+constexpr unsigned kMaxCodeBits = 15;
+constexpr unsigned kMaxCodeLengthBits = 7;
+constexpr int kLitLenSymbols = 286;
+constexpr int kDistSymbols = 30;
+constexpr int kEndOfBlock = 256;
+
+constexpr std::uint8_t kLengthExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
+                                           2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
+constexpr std::uint8_t kDistExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
+                                         6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
+// Order in which the code-length code's lengths are sent (RFC 1951 3.2.7).
+constexpr std::uint8_t kCodeLengthOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+
+constexpr int kMaxSymbols = 288;
+
+// Optimal (unlimited) code lengths of weights sorted ascending, computed in place: on return w[k] is the length of
+// the k-th weight (non-increasing in k). The two-pass method of Moffat and Katajainen: the first pass builds the
+// tree bottom-up, leaving parent indices in w; the second turns them into depths; the third assigns leaf depths.
+// m >= 2.
+void huffmanLengthsInPlace(std::uint32_t* w, int m) {
+    int root = 0, leaf = 2;
+    w[0] += w[1];
+    for (int next = 1; next < m - 1; ++next) {
+        if (leaf >= m || w[root] < w[leaf]) {
+            w[next] = w[root];
+            w[root++] = std::uint32_t(next);
+        } else {
+            w[next] = w[leaf++];
+        }
+        if (leaf >= m || (root < next && w[root] < w[leaf])) {
+            w[next] += w[root];
+            w[root++] = std::uint32_t(next);
+        } else {
+            w[next] += w[leaf++];
+        }
+    }
+    w[m - 2] = 0;
+    for (int next = m - 3; next >= 0; --next) w[next] = w[w[next]] + 1;
+    int avail = 1, used = 0, depth = 0, next = m - 1;
+    root = m - 2;
+    while (avail > 0) {
+        while (root >= 0 && int(w[root]) == depth) {
+            ++used;
+            --root;
+        }
+        while (avail > used) {
+            w[next--] = std::uint32_t(depth);
+            --avail;
+        }
+        avail = 2 * used;
+        ++depth;
+        used = 0;
+    }
+}
+
+// Optimal lengths of at most maxBits bits for weights sorted ascending (package-merge). Level j merges the leaves
+// with the pairs (packages) of level j - 1; the first 2m - 2 items of the last level decide the lengths: a prefix of
+// k items at level j holds some leaves (the smallest ones, each one bit deeper) and some packages, which stand for
+// the first 2 * packages items of level j - 1. m <= 2^maxBits.
+void limitedLengths(const std::uint32_t* w, int m, unsigned maxBits, std::uint32_t* lens) {
+    static constexpr int kCap = 2 * kMaxSymbols;
+    std::uint64_t weight[2][kCap];
+    bool isPackage[kMaxCodeBits][kCap];
+    int size = m;
+    for (int k = 0; k < m; ++k) {
+        weight[0][k] = w[k];
+        isPackage[0][k] = false;
+        lens[k] = 0;
+    }
+    for (unsigned j = 1; j < maxBits; ++j) {
+        const std::uint64_t* prev = weight[(j - 1) & 1];
+        std::uint64_t* cur = weight[j & 1];
+        const int packages = size / 2;
+        int leaf = 0, pkg = 0, n = 0;
+        while (leaf < m || pkg < packages) {
+            const std::uint64_t pw = pkg < packages ? prev[2 * pkg] + prev[2 * pkg + 1] : 0;
+            if (pkg == packages || (leaf < m && w[leaf] <= pw)) {
+                cur[n] = w[leaf++];
+                isPackage[j][n++] = false;
+            } else {
+                cur[n] = pw;
+                isPackage[j][n++] = true;
+                ++pkg;
+            }
+        }
+        size = n;
+    }
+    int take = 2 * m - 2;
+    for (int j = int(maxBits) - 1; j >= 0 && take > 0; --j) {
+        int packages = 0;
+        for (int k = 0; k < take; ++k) packages += isPackage[j][k];
+        for (int k = 0; k < take - packages; ++k) ++lens[k];
+        take = 2 * packages;
+    }
+}
+
+// Optimal code lengths of at most maxBits bits for the symbols with non-zero frequency. At least two symbols
+// always get a code (unused ones are added as needed), so the code is complete, as decoders require. Most blocks
+// need no limiting; the package-merge runs only when the unlimited code is too deep.
+void buildCodeLengths(const std::uint32_t* freq, int n, unsigned maxBits, std::uint8_t* lens) {
+    // Sort keys: frequency above the symbol, so that equal frequencies keep symbol order.
+    std::uint64_t keys[kMaxSymbols];
+    int m = 0;
+    for (int i = 0; i < n; ++i) {
+        lens[i] = 0;
+        if (freq[i] != 0) keys[m++] = (std::uint64_t(freq[i]) << 16) | unsigned(i);
+    }
+    for (int i = 0; m < 2 && i < n; ++i) {
+        if (freq[i] == 0) keys[m++] = unsigned(i);
+    }
+    std::sort(keys, keys + m);
+    std::uint32_t w[kMaxSymbols], len[kMaxSymbols];
+    for (int k = 0; k < m; ++k) w[k] = std::uint32_t(keys[k] >> 16);
+    std::copy(w, w + m, len);
+    huffmanLengthsInPlace(len, m);
+    if (len[0] > maxBits) limitedLengths(w, m, maxBits, len);
+    for (int k = 0; k < m; ++k) lens[keys[k] & 0xFFFF] = std::uint8_t(len[k]);
+}
+
+// Canonical codes from lengths, bit-reversed for least-significant-first output, into the library's code tables.
+void assignCodes(const std::uint8_t* lens, int n, DeflateCodeEntry* codes) {
+    unsigned count[16] = {}, next[16] = {};
+    for (int i = 0; i < n; ++i) ++count[lens[i]];
+    count[0] = 0;
+    unsigned code = 0;
+    for (unsigned bits = 1; bits < 16; ++bits) {
+        code = (code + count[bits - 1]) << 1;
+        next[bits] = code;
+    }
+    for (int i = 0; i < n; ++i) {
+        const unsigned len = lens[i];
+        unsigned c = len ? next[len]++ : 0, r = 0;
+        for (unsigned b = 0; b < len; ++b, c >>= 1) r = (r << 1) | (c & 1);
+        codes[i].freqOrCode = static_cast<Kel16u>(r);
+        codes[i].codeLength = static_cast<Kel16u>(len);
+    }
+}
+
+// The code-length sequence of a dynamic header as (symbol, extra value) pairs, with 16/17/18 run codes.
+struct LengthRun {
+    std::uint8_t sym;
+    std::uint8_t extra;
+};
+
+void runLengthCode(const std::uint8_t* lens, int n, std::vector<LengthRun>& out) {
+    out.clear();
+    for (int i = 0; i < n;) {
+        const std::uint8_t v = lens[i];
+        int run = 1;
+        while (i + run < n && lens[i + run] == v) ++run;
+        i += run;
+        if (v == 0) {
+            while (run >= 11) {
+                const int r = std::min(run, 138);
+                out.push_back({18, std::uint8_t(r - 11)});
+                run -= r;
+            }
+            if (run >= 3) {
+                out.push_back({17, std::uint8_t(run - 3)});
+                run = 0;
+            }
+        } else {
+            out.push_back({v, 0});
+            --run;
+            while (run >= 3) {
+                const int r = std::min(run, 6);
+                out.push_back({16, std::uint8_t(r - 3)});
+                run -= r;
+            }
+        }
+        for (; run > 0; --run) out.push_back({v, 0});
+    }
+}
+
+constexpr unsigned runExtraBits(unsigned sym) {
+    return sym == 16 ? 2 : sym == 17 ? 3 : sym == 18 ? 7 : 0;
+}
+
+void fixedLengths(std::uint8_t* litLens, std::uint8_t* distLens) {
+    for (int i = 0; i < 288; ++i) litLens[i] = i < 144 ? 8 : i < 256 ? 9 : i < 280 ? 7 : 8;
+    for (int i = 0; i < 30; ++i) distLens[i] = 5;
+}
+
+}  // namespace
+
+struct DeflateStream::Buffers {
+    std::unique_ptr<std::uint8_t[]> window{new std::uint8_t[kBufSize]};
+    std::vector<Kel32s> heads = std::vector<Kel32s>(kHashSize, kEmptyEntry);
+    std::vector<Kel32s> chain = std::vector<Kel32s>(kWindowSize, kEmptyEntry);
+    DeflateCodeEntry litLen[288] = {};
+    DeflateCodeEntry dist[32] = {};
+    std::vector<Kel8u> litOut = std::vector<Kel8u>(kBlockItems);
+    std::vector<Kel16u> distOut = std::vector<Kel16u>(kBlockItems);
+    std::vector<LengthRun> runs;
+    // The coded items of one block: at most 48 bits per item plus the pending bits handed in.
+    std::unique_ptr<std::uint8_t[]> body{new std::uint8_t[6 * std::size_t(kBlockItems) + 16]};
+};
+
+DeflateStream::DeflateStream(DeflateFormat format, int level) : format_(format), level_(level), b_(new Buffers) {
+    if (level < 0 || level > kMaxLevel) status_ = kelStatusBadSize;
+    check_ = format == DeflateFormat::Zlib ? 1u : 0u;
+}
+
+DeflateStream::~DeflateStream() = default;
+
+KelStatus DeflateStream::setGzipHeader(const GzipHeaderInfo& info) {
+    if (status_ != kelStatusOk) return status_;
+    if (format_ != DeflateFormat::Gzip || started_) return kelStatusBadArgument;
+    gzip_ = info;
+    return kelStatusOk;
+}
+
+KelStatus DeflateStream::setFastest(FastestDeflater::Counts counts) {
+    if (status_ != kelStatusOk) return status_;
+    if (started_ || hasDictionary_ || fast_) return kelStatusBadArgument;
+    fast_ = std::make_unique<FastestDeflater>(counts);
+    return kelStatusOk;
+}
+
+KelStatus DeflateStream::setDictionary(const std::uint8_t* dict, std::size_t n) {
+    if (status_ != kelStatusOk) return status_;
+    if (format_ == DeflateFormat::Gzip || started_ || hasDictionary_) return kelStatusBadArgument;
+    if (dict == nullptr && n != 0) return kelStatusNullPointer;
+    // The zlib header names the dictionary by the Adler-32 of all its bytes, although only the last 32 KiB can
+    // be reached.
+    Kel32u adler = 1;
+    for (std::size_t done = 0; done < n;) {
+        const int piece = int(std::min<std::size_t>(n - done, 1u << 30));
+        kelsAdler32_8u(dict + done, piece, &adler);
+        done += std::size_t(piece);
+    }
+    dictId_ = adler;
+    hasDictionary_ = true;
+    if (fast_) {
+        const KelStatus st = fast_->setDictionary(dict, n);
+        if (st != kelStatusOk) status_ = st;
+        return st;
+    }
+
+    const Kel32u m = Kel32u(std::min<std::size_t>(n, kWindowSize));
+    const Kel32u hashMode = level_ % 10 == 0 ? 0 : 1;  // levels 0, 10, 20 match with the 3-byte hash
+    std::uint8_t* w = b_->window.get();
+    if (m >= 4) {
+        KelStatus st =
+            kelsDeflateDictionarySet_8u(dict, Kel32u(std::min<std::size_t>(n, 0xFFFFFFFFu)), b_->heads.data(),
+                                        kHashSize, b_->chain.data(), w, kWindowSize, hashMode);
+        // The loader leaves the dictionary's last 257 positions unhashed; they are history here, so hash them too.
+        const Kel32u from = m >= 258 ? m - 257 : 0;
+        if (st == kelStatusOk) {
+            st = kelsDeflateUpdateHash_8u(w + from, from, m - from, b_->heads.data(), kHashSize, b_->chain.data(),
+                                          kWindowSize, hashMode);
+        }
+        if (st != kelStatusOk) return status_ = st;
+    } else if (m > 0) {
+        std::memcpy(w, dict + (n - m), m);
+    }
+    bufEnd_ = cur_ = blockStart_ = m;
+    pos_ = m;
+    return kelStatusOk;
+}
+
+void DeflateStream::putBits(std::uint32_t bits, unsigned n) {
+    bitAcc_ |= std::uint64_t(bits) << bitCount_;
+    bitCount_ += n;
+    while (bitCount_ >= 8) {
+        out_.push_back(std::uint8_t(bitAcc_));
+        bitAcc_ >>= 8;
+        bitCount_ -= 8;
+    }
+}
+
+void DeflateStream::alignToByte() {
+    if (bitCount_ > 0) putBits(0, 8 - bitCount_);
+}
+
+void DeflateStream::writeHeaderIfNeeded() {
+    if (started_) return;
+    started_ = true;
+    const int tier = level_ % 10;
+    if (format_ == DeflateFormat::Zlib) {
+        // CMF: method 8, 32 KiB window. FLG: level class, dictionary flag, and check bits making CMF.FLG a
+        // multiple of 31.
+        const unsigned cmf = 0x78;
+        unsigned flg = unsigned(tier <= 1 ? 0 : tier <= 5 ? 1 : tier == 6 ? 2 : 3) << 6;
+        if (hasDictionary_) flg |= 0x20;
+        flg += 31 - (cmf * 256 + flg) % 31;
+        out_.push_back(std::uint8_t(cmf));
+        out_.push_back(std::uint8_t(flg));
+        if (hasDictionary_) {
+            for (int sh = 24; sh >= 0; sh -= 8) out_.push_back(std::uint8_t(dictId_ >> sh));
+        }
+    } else if (format_ == DeflateFormat::Gzip) {
+        const bool named = !gzip_.name.empty();
+        const std::uint8_t header[10] = {0x1F,
+                                         0x8B,
+                                         8,
+                                         std::uint8_t(named ? 0x08 : 0),
+                                         std::uint8_t(gzip_.mtime),
+                                         std::uint8_t(gzip_.mtime >> 8),
+                                         std::uint8_t(gzip_.mtime >> 16),
+                                         std::uint8_t(gzip_.mtime >> 24),
+                                         std::uint8_t(tier == 9   ? 2
+                                                      : tier <= 1 ? 4
+                                                                  : 0),
+                                         3 /* Unix */};
+        out_.insert(out_.end(), header, header + 10);
+        if (named) {
+            for (char c : gzip_.name) {
+                if (c != 0) out_.push_back(std::uint8_t(c));
+            }
+            out_.push_back(0);
+        }
+    }
+}
+
+void DeflateStream::updateChecksum(const std::uint8_t* src, std::size_t n) {
+    inSize_ += std::uint32_t(n);
+    for (std::size_t done = 0; done < n;) {
+        const int piece = int(std::min<std::size_t>(n - done, 1u << 30));
+        if (format_ == DeflateFormat::Zlib) {
+            kelsAdler32_8u(src + done, piece, &check_);
+        } else if (format_ == DeflateFormat::Gzip) {
+            kelsCRC32_8u(src + done, piece, &check_);
+        }
+        done += std::size_t(piece);
+    }
+}
+
+KelStatus DeflateStream::write(const std::uint8_t* src, std::size_t n) {
+    if (status_ != kelStatusOk) return status_;
+    if (finished_) return kelStatusBadArgument;
+    if (src == nullptr && n != 0) return kelStatusNullPointer;
+    writeHeaderIfNeeded();
+    updateChecksum(src, n);
+    if (fast_) return status_ = fast_->write(src, n, out_);
+    while (n > 0 && status_ == kelStatusOk) {
+        if (bufEnd_ == kBufSize) slideWindow();
+        const std::size_t take = std::min<std::size_t>(n, std::size_t(kBufSize - bufEnd_));
+        std::memcpy(b_->window.get() + bufEnd_, src, take);
+        bufEnd_ += std::int64_t(take);
+        src += take;
+        n -= take;
+        if (bufEnd_ == kBufSize) compressBuffered(0);
+    }
+    return status_;
+}
+
+void DeflateStream::slideWindow() {
+    std::int64_t keepFrom = std::max<std::int64_t>(cur_ - std::int64_t(kWindowSize), 0);
+    // Keep the current block's raw bytes too (for a stored block) while that leaves a window's worth of room.
+    if (blockStart_ >= 0 && blockStart_ < keepFrom && bufEnd_ - blockStart_ <= kBufSize - std::int64_t(kWindowSize)) {
+        keepFrom = blockStart_;
+    }
+    if (keepFrom == 0) return;
+    std::uint8_t* w = b_->window.get();
+    std::memmove(w, w + keepFrom, std::size_t(bufEnd_ - keepFrom));
+    bufEnd_ -= keepFrom;
+    cur_ -= keepFrom;
+    blockStart_ = blockStart_ >= keepFrom ? blockStart_ - keepFrom : -1;
+}
+
+void DeflateStream::compressBuffered(Kel32u flushMode) {
+    Buffers& b = *b_;
+    while (status_ == kelStatusOk) {
+        const Kel8u* p = b.window.get() + cur_;
+        Kel32s len = Kel32s(bufEnd_ - cur_);
+        if (len == 0) break;
+        Kel32s room = kBlockItems - items_;
+        const Kel32s roomBefore = room;
+        const KelStatus st = kelsDeflateLZ77_8u(&p, &len, &pos_, p, kWindowSize, b.heads.data(), b.chain.data(),
+                                                kHashSize, b.litLen, b.dist, b.litOut.data() + items_,
+                                                b.distOut.data() + items_, &room, Kel32u(level_), flushMode);
+        if (st != kelStatusOk) {
+            status_ = st;
+            break;
+        }
+        const std::int64_t consumed = p - (b.window.get() + cur_);
+        cur_ += consumed;
+        items_ += roomBefore - room;
+        if (items_ >= kBlockItems) {
+            emitBlock(false);
+            continue;
+        }
+        if (consumed == 0 || len == 0) break;
+    }
+}
+
+void DeflateStream::emitBlock(bool final) {
+    Buffers& b = *b_;
+    std::uint32_t litFreq[kLitLenSymbols], distFreq[kDistSymbols];
+    for (int i = 0; i < kLitLenSymbols; ++i) litFreq[i] = b.litLen[i].freqOrCode;
+    for (int i = 0; i < kDistSymbols; ++i) distFreq[i] = b.dist[i].freqOrCode;
+    litFreq[kEndOfBlock] = 1;
+
+    std::uint64_t extraBits = 0;
+    for (int k = 0; k < 29; ++k) extraBits += std::uint64_t(litFreq[257 + k]) * kLengthExtra[k];
+    for (int k = 0; k < kDistSymbols; ++k) extraBits += std::uint64_t(distFreq[k]) * kDistExtra[k];
+
+    // Dynamic codes and their header.
+    std::uint8_t litLens[288] = {}, distLens[32] = {};
+    buildCodeLengths(litFreq, kLitLenSymbols, kMaxCodeBits, litLens);
+    buildCodeLengths(distFreq, kDistSymbols, kMaxCodeBits, distLens);
+    int hlit = kLitLenSymbols, hdist = kDistSymbols;
+    while (hlit > 257 && litLens[hlit - 1] == 0) --hlit;
+    while (hdist > 1 && distLens[hdist - 1] == 0) --hdist;
+    std::uint8_t allLens[kLitLenSymbols + kDistSymbols];
+    std::memcpy(allLens, litLens, std::size_t(hlit));
+    std::memcpy(allLens + hlit, distLens, std::size_t(hdist));
+    runLengthCode(allLens, hlit + hdist, b.runs);
+    std::uint32_t clFreq[19] = {};
+    for (const LengthRun& r : b.runs) ++clFreq[r.sym];
+    std::uint8_t clLens[19];
+    buildCodeLengths(clFreq, 19, kMaxCodeLengthBits, clLens);
+    int hclen = 19;
+    while (hclen > 4 && clLens[kCodeLengthOrder[hclen - 1]] == 0) --hclen;
+
+    std::uint64_t dynamicBits = 3 + 5 + 5 + 4 + 3 * std::uint64_t(hclen) + extraBits;
+    for (const LengthRun& r : b.runs) dynamicBits += clLens[r.sym] + runExtraBits(r.sym);
+    for (int i = 0; i < kLitLenSymbols; ++i) dynamicBits += std::uint64_t(litFreq[i]) * litLens[i];
+    for (int i = 0; i < kDistSymbols; ++i) dynamicBits += std::uint64_t(distFreq[i]) * distLens[i];
+
+    std::uint8_t fixedLit[288], fixedDist[30];
+    fixedLengths(fixedLit, fixedDist);
+    std::uint64_t fixedBits = 3 + extraBits;
+    for (int i = 0; i < kLitLenSymbols; ++i) fixedBits += std::uint64_t(litFreq[i]) * fixedLit[i];
+    for (int i = 0; i < kDistSymbols; ++i) fixedBits += std::uint64_t(distFreq[i]) * fixedDist[i];
+
+    // Stored: each piece of up to 65535 bytes has its 3 header bits, padding to a byte, LEN and NLEN.
+    const std::int64_t rawLen = blockStart_ >= 0 ? cur_ - blockStart_ : -1;
+    std::uint64_t storedBits = ~std::uint64_t(0);
+    if (rawLen >= 0) {
+        storedBits = 0;
+        unsigned at = bitCount_;
+        std::int64_t left = rawLen;
+        do {
+            const std::int64_t piece = std::min<std::int64_t>(left, 65535);
+            storedBits += 3 + (8 - (at + 3) % 8) % 8 + 32 + 8 * std::uint64_t(piece);
+            at = 0;
+            left -= piece;
+        } while (left > 0);
+    }
+
+    if (storedBits < dynamicBits && storedBits < fixedBits) {
+        const std::uint8_t* raw = b.window.get() + blockStart_;
+        std::int64_t left = rawLen;
+        do {
+            const std::uint32_t piece = std::uint32_t(std::min<std::int64_t>(left, 65535));
+            left -= piece;
+            putBits((final && left == 0) ? 1 : 0, 3);
+            alignToByte();
+            putBits(piece | ((~piece & 0xFFFFu) << 16), 32);
+            out_.insert(out_.end(), raw, raw + piece);
+            raw += piece;
+        } while (left > 0);
+    } else {
+        if (dynamicBits < fixedBits) {
+            putBits((final ? 1 : 0) | (2 << 1), 3);
+            putBits(unsigned(hlit - 257), 5);
+            putBits(unsigned(hdist - 1), 5);
+            putBits(unsigned(hclen - 4), 4);
+            for (int i = 0; i < hclen; ++i) putBits(clLens[kCodeLengthOrder[i]], 3);
+            DeflateCodeEntry clCodes[19];
+            assignCodes(clLens, 19, clCodes);
+            for (const LengthRun& r : b.runs) {
+                putBits(clCodes[r.sym].freqOrCode, clCodes[r.sym].codeLength);
+                if (runExtraBits(r.sym) != 0) putBits(r.extra, runExtraBits(r.sym));
+            }
+            assignCodes(litLens, kLitLenSymbols, b.litLen);
+            assignCodes(distLens, kDistSymbols, b.dist);
+        } else {
+            putBits((final ? 1 : 0) | (1 << 1), 3);
+            // All 288 lengths: the unused symbols 286 and 287 still shape the canonical codes of the 9-bit ones.
+            assignCodes(fixedLit, 288, b.litLen);
+            assignCodes(fixedDist, kDistSymbols, b.dist);
+        }
+        // Hand the pending bits (fewer than 8) to the library's writer and take them back afterwards.
+        Kel16u pending = Kel16u(bitAcc_);
+        Kel32u pendingCount = bitCount_;
+        Kel32u o = 0;
+        const KelStatus st = kelsDeflateHuff_8u(b.litOut.data(), b.distOut.data(), Kel32u(items_), &pending,
+                                                &pendingCount, b.litLen, b.dist, b.body.get(), &o);
+        out_.insert(out_.end(), b.body.get(), b.body.get() + o);
+        if (st != kelStatusOk) status_ = st;
+        bitAcc_ = pending;
+        bitCount_ = pendingCount;
+        putBits(b.litLen[kEndOfBlock].freqOrCode, b.litLen[kEndOfBlock].codeLength);
+    }
+
+    for (auto& e : b.litLen) e = DeflateCodeEntry{0, 0};
+    for (auto& e : b.dist) e = DeflateCodeEntry{0, 0};
+    items_ = 0;
+    blockStart_ = cur_;
+}
+
+KelStatus DeflateStream::flush() {
+    if (status_ != kelStatusOk) return status_;
+    if (finished_) return kelStatusBadArgument;
+    writeHeaderIfNeeded();
+    if (fast_) return status_ = fast_->flush(out_);
+    compressBuffered(2);
+    if (status_ != kelStatusOk) return status_;
+    emitBlock(false);
+    // An empty stored block: its LEN field starts on a byte boundary, which aligns everything before it.
+    putBits(0, 3);
+    alignToByte();
+    putBits(0xFFFF0000u, 32);
+    return status_;
+}
+
+KelStatus DeflateStream::finish() {
+    if (status_ != kelStatusOk) return status_;
+    if (finished_) return kelStatusBadArgument;
+    writeHeaderIfNeeded();
+    if (fast_) {
+        status_ = fast_->finish(out_);
+        if (status_ != kelStatusOk) return status_;
+    } else {
+        compressBuffered(2);
+        if (status_ != kelStatusOk) return status_;
+        emitBlock(true);
+        alignToByte();
+    }
+    if (format_ == DeflateFormat::Zlib) {
+        for (int sh = 24; sh >= 0; sh -= 8) out_.push_back(std::uint8_t(check_ >> sh));
+    } else if (format_ == DeflateFormat::Gzip) {
+        for (int sh = 0; sh < 32; sh += 8) out_.push_back(std::uint8_t(check_ >> sh));
+        for (int sh = 0; sh < 32; sh += 8) out_.push_back(std::uint8_t(inSize_ >> sh));
+    }
+    finished_ = true;
+    return status_;
+}
+
+KelStatus DeflateStream::compress(const std::uint8_t* src, std::size_t n, DeflateFormat format, int level,
+                                  std::vector<std::uint8_t>& out) {
+    DeflateStream s(format, level);
+    KelStatus st = s.write(src, n);
+    if (st == kelStatusOk) st = s.finish();
+    if (st == kelStatusOk) out.swap(s.output());
+    return st;
+}
+
+}  // namespace kel

@@ -1,0 +1,145 @@
+// src/dc/deflate/fastest_huff_table.cpp - kelsDeflateLZ77FastestGenHuffTable_8u: length-limited canonical codes
+// from symbol counts, by sort-and-merge with flattening.
+//
+// Method. Huffman's construction on the counts sorted once: the two lightest nodes (the first two places of the
+// sorted list) merge, and the merged node is inserted back in order, before any node of equal weight. Lengths that
+// come out longer than the limit are not repaired; instead the whole construction runs again with every count
+// raised by k = 1, 2, ..., which flattens the distribution until the longest code fits (or k reaches 4095). The
+// result is the code other builds of this library produce for the same counts, which needs the exact sort
+// (n8_kelsSortIndexAscend_32s_I) and its placement of equal counts, and the exact insertion rule above.
+//
+// Each symbol's length is its depth in the merge tree. The root's level is counted in advance (every length starts
+// at 1), so n - 2 merges leave the root's two children in the last two places. Depths come from parent links
+// rather than by relabelling member groups at each merge: the same lengths in linear time per attempt.
+#include "core/dc_exports.h"
+#include "dc/deflate/fastest_internal.h"
+#include "primitives/primitives.h"
+
+namespace kel::deflate {
+
+namespace {
+
+constexpr int kMaxSymbols = kFastLitLenSymbols;
+constexpr int kMaxAttempts = 4096;  // k = 0 to 4095
+constexpr Kel32s kWeightMax = 0x7FFFFFFF;
+
+// One attempt for the weights f[0..n) (n >= 2, each at least 1): writes the depths of the n leaves to len and
+// returns the largest. f and idx are scratch of n entries.
+int n8_mergeDepths(Kel32s* f, int* idx, int n, int* len) {
+    // Nodes 0..n-1 are the leaves, n + t the node made by merge t, 2n - 2 stands for the root.
+    int parent[2 * kMaxSymbols];
+    int top[kMaxSymbols];  // top[r]: the live node whose place in the list shows symbol r
+    int depth[2 * kMaxSymbols];
+    n8_kelsSortIndexAscend_32s_I(f, idx, n);
+    for (int i = 0; i < n; ++i) top[i] = i;
+    for (int t = 0; t + 2 < n; ++t) {
+        const int a = idx[t], b = idx[t + 1];
+        const Kel64s sum64 = Kel64s(f[t]) + f[t + 1];
+        const Kel32s sum = sum64 > kWeightMax ? kWeightMax : Kel32s(sum64);
+        const int node = n + t;
+        parent[top[a]] = node;
+        parent[top[b]] = node;
+        top[b] = node;
+        // The merged node keeps symbol b as its mark and goes before the first node at least as heavy (places
+        // t + 2 on are sorted, so a binary search finds it); the lighter ones move up one place, in one block.
+        int lo = t + 2, hi = n;
+        while (lo < hi) {
+            const int mid = (lo + hi) >> 1;
+            if (f[mid] < sum) {
+                lo = mid + 1;
+            } else {
+                hi = mid;
+            }
+        }
+        const int moved = lo - (t + 2);
+        __builtin_memmove(f + t + 1, f + t + 2, sizeof(Kel32s) * unsigned(moved));
+        __builtin_memmove(idx + t + 1, idx + t + 2, sizeof(int) * unsigned(moved));
+        f[lo - 1] = sum;
+        idx[lo - 1] = b;
+    }
+    const int root = 2 * n - 2;
+    parent[top[idx[n - 2]]] = root;
+    parent[top[idx[n - 1]]] = root;
+    depth[root] = 0;
+    // A node's parent is made later than the node, so walking down from the last merge sets parents first.
+    for (int v = root - 1; v >= 0; --v) depth[v] = depth[parent[v]] + 1;
+    int longest = 0;
+    for (int i = 0; i < n; ++i) {
+        len[i] = depth[i];
+        if (len[i] > longest) longest = len[i];
+    }
+    return longest;
+}
+
+}  // namespace
+
+int n8_ownsFastestCodeLengths(const Kel32s* counts, int n, int limit, int* len) {
+    if (n < 2) {
+        for (int i = 0; i < n; ++i) len[i] = 1;
+        return n > 0 ? 1 : 0;
+    }
+    Kel32s f[kMaxSymbols];
+    int idx[kMaxSymbols];
+    int longest = 0;
+    for (int k = 0; k < kMaxAttempts; ++k) {
+        n8_kelsAddC_32s_Sfs(counts, k, f, n, 0);
+        for (int i = 0; i < n; ++i) f[i] = f[i] == 0 ? 1 : f[i];
+        longest = n8_mergeDepths(f, idx, n, len);
+        if (longest <= limit) break;
+    }
+    return longest;
+}
+
+void n8_ownsFastestCanonicalCodes(const int* len, int n, DeflateCodeEntry* codes) {
+    int lmin = 0, lmax = 0;
+    for (int i = 0; i < n; ++i) {
+        if (len[i] == 0) continue;
+        if (lmin == 0 || len[i] < lmin) lmin = len[i];
+        if (len[i] > lmax) lmax = len[i];
+    }
+    for (int i = 0; i < n; ++i) codes[i] = DeflateCodeEntry{0, 0};
+    // The code counter runs modulo 2^32; it overflows only for lengths far beyond any usable limit.
+    Kel32u code = 0;
+    for (int l = lmin; l >= 1 && l <= lmax; ++l) {
+        for (int i = 0; i < n; ++i) {
+            if (len[i] != l) continue;
+            const Kel32u bits = l < 16 ? Kel32u(l) : 16;
+            codes[i] = DeflateCodeEntry{Kel16u(n8_reverseBits(code, bits)), Kel16u(l)};
+            ++code;
+        }
+        code <<= 1;
+    }
+}
+
+}  // namespace kel::deflate
+
+using namespace kel::deflate;
+
+namespace {
+
+// Counts above 2^31 - 1 (blocks beyond 2 GiB) are treated as 2^31 - 1, the largest weight the construction holds.
+void n8_clampCounts(const Kel32u* counts, int n, Kel32s* out) {
+    for (int i = 0; i < n; ++i) out[i] = counts[i] > 0x7FFFFFFFu ? 0x7FFFFFFF : Kel32s(counts[i]);
+}
+
+}  // namespace
+
+extern "C" KelStatus n8_kelsDeflateLZ77FastestGenHuffTable_8u(const Kel32u* pLitLenCounts, const Kel32u* pDistCounts,
+                                                              DeflateCodeEntry* pLitLenCodes,
+                                                              DeflateCodeEntry* pDistCodes) {
+    if (pLitLenCounts == nullptr || pDistCounts == nullptr || pLitLenCodes == nullptr || pDistCodes == nullptr) {
+        return kelStatusNullPointer;
+    }
+    Kel32s counts[kFastLitLenSymbols];
+    int len[kFastLitLenSymbols];
+
+    n8_clampCounts(pLitLenCounts, kFastLitLenSymbols, counts);
+    const int litLongest = n8_ownsFastestCodeLengths(counts, kFastLitLenSymbols, 15, len);
+    n8_ownsFastestCanonicalCodes(len, kFastLitLenSymbols, pLitLenCodes);
+
+    n8_clampCounts(pDistCounts, kFastDistSymbols, counts);
+    const int distLongest = n8_ownsFastestCodeLengths(counts, kFastDistSymbols, 9, len);
+    n8_ownsFastestCanonicalCodes(len, kFastDistSymbols, pDistCodes);
+
+    return litLongest > 15 || distLongest > 9 ? kelStatusCodeLengthLimit : kelStatusOk;
+}

@@ -1,0 +1,105 @@
+// src/dc/deflate/fastest_stat.cpp - kelsDeflateLZ77FastestGetStat_8u: the symbol counts of the single-probe parse.
+//
+// The counts feed the code construction of a dynamic block that the single-pass encoder then writes. The parse
+// here is the encoder's main loop without output: one head probe per position, a match only when the four bytes
+// at the candidate agree, and after a match only its next three positions hashed. Near the end of a final call it
+// deliberately does less than the encoder (one more step, then literals): the counts only shape the codes, and the
+// construction gives every symbol a code, so symbols the encoder writes beyond the counts remain encodable.
+#include "core/dc_exports.h"
+#include "dc/deflate/fastest_internal.h"
+
+using namespace kel::deflate;
+
+namespace {
+
+struct StatJob {
+    const Kel8u* src;
+    const Kel8u* hist;
+    Kel32s s;    // position of src[0]
+    Kel32s len;  // usable source bytes (positions stay below 2^31 - 65536)
+    Kel32s windowSize;
+    Kel32u hashMask;
+    Kel32s* heads;
+    Kel32u* litLen;
+    Kel32u* dist;
+    bool flushAll;
+};
+
+// One parse step at pos: counts a literal or a match of at most maxLen bytes (4 to 258, not past the source end)
+// and returns the next position. insertEnd bounds the positions after a match that may be hashed (their four
+// bytes must lie in the source).
+template <bool kContiguous>
+inline Kel32s n8_statStep(const StatJob& j, const FastWindow<kContiguous>& w, Kel32s pos, Kel32s maxLen,
+                          Kel32s insertEnd) {
+    const Kel32u cur = n8_fastLoad32(w.at(pos));
+    const Kel32u h = n8_fastHash4(cur, j.hashMask);
+    const Kel32s c = j.heads[h];
+    j.heads[h] = pos;
+    // c < pos rejects entries that do not come from an earlier position of this stream (a table reused without
+    // clearing, or filled by another pass over the same bytes).
+    if (c > pos - j.windowSize && c < pos && w.word(c) == cur) {
+        const Kel32s len = w.matchLen(pos, c, maxLen);
+        for (Kel32s p = pos + 1; p <= pos + 3 && p < insertEnd; ++p) {
+            j.heads[n8_fastHash4(n8_fastLoad32(w.at(p)), j.hashMask)] = p;
+        }
+        ++j.litLen[n8_fastLengthSymbol(len)];
+        ++j.dist[n8_fastDistSymbol(pos - c)];
+        return pos + len;
+    }
+    ++j.litLen[*w.at(pos)];
+    return pos + 1;
+}
+
+// Returns the number of bytes consumed.
+template <bool kContiguous>
+Kel32s n8_gatherCounts(const StatJob& j) {
+    const FastWindow<kContiguous> w{j.src, j.hist, j.s};
+    const Kel32s end = j.s + j.len;
+    Kel32s pos = j.s;
+    // Below end - 258 a full-length match and the hashing of its next three positions stay inside the source.
+    while (pos < end - kFastMaxMatch) pos = n8_statStep(j, w, pos, kFastMaxMatch, end);
+    // With more input to come, the rest waits for the next call. A final call with at most three bytes left leaves
+    // them uncounted (and unconsumed).
+    if (!j.flushAll || pos >= end - 3) return pos - j.s;
+    const Kel32s maxLen = end - pos < kFastMaxMatch ? end - pos : kFastMaxMatch;
+    pos = n8_statStep(j, w, pos, maxLen, end - 3);
+    for (; pos < end; ++pos) ++j.litLen[*w.at(pos)];
+    return pos - j.s;
+}
+
+}  // namespace
+
+extern "C" KelStatus n8_kelsDeflateLZ77FastestGetStat_8u(const Kel8u** pSrcPtr, Kel32s* pSrcLen, Kel32u* pSrcPos,
+                                                         const Kel8u* pHistoryEnd, Kel32u windowSize,
+                                                         Kel32s* pHashHeads, Kel32u hashTableSize,
+                                                         Kel32u* pLitLenCounts, Kel32u* pDistCounts, Kel32u flushMode) {
+    if (pSrcPtr == nullptr || pSrcLen == nullptr || pSrcPos == nullptr || pHistoryEnd == nullptr ||
+        pHashHeads == nullptr) {
+        return kelStatusNullPointer;
+    }
+    if (*pSrcPtr == nullptr || pLitLenCounts == nullptr || pDistCounts == nullptr) return kelStatusNullPointer;
+    if (!n8_fastSizesValid(windowSize, hashTableSize)) return kelStatusBadSize;
+
+    const Kel32s len = *pSrcLen;
+    const Kel32u s = *pSrcPos;
+    const Kel32s useLen = n8_fastUsableLength(s, len);
+    if (useLen == 0) return kelStatusOk;
+
+    StatJob j;
+    j.src = *pSrcPtr;
+    j.hist = pHistoryEnd;
+    j.s = Kel32s(s);
+    j.len = useLen;
+    j.windowSize = Kel32s(windowSize);
+    j.hashMask = hashTableSize - 1;
+    j.heads = pHashHeads;
+    j.litLen = pLitLenCounts;
+    j.dist = pDistCounts;
+    j.flushAll = flushMode >= 2 && useLen == len;
+    const Kel32s consumed = j.hist == j.src ? n8_gatherCounts<true>(j) : n8_gatherCounts<false>(j);
+
+    *pSrcPtr += consumed;
+    *pSrcLen = len - consumed;
+    *pSrcPos = s + Kel32u(consumed);
+    return kelStatusOk;
+}

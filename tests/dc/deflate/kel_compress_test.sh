@@ -1,0 +1,90 @@
+#!/usr/bin/env bash
+# tests/dc/deflate/kel_compress_test.sh - `kel c`: gzip -d restores what `kel c -f gzip` writes at every level, and
+# the tool handles files as gzip does (suffixes, keeping and removing inputs, refusing to overwrite, stdin/stdout,
+# exit statuses, no partial outputs).
+#
+# Usage: kel_compress_test.sh KEL DATA_DIR. Exits 77 (skipped) only when gzip is missing outside CI.
+set -u
+kel=$1 data=$2
+if ! command -v gzip > /dev/null; then
+  if [ -z "${CI:-}" ]; then
+    echo "gzip not installed: skipped"
+    exit 77
+  fi
+  echo "FAIL: gzip is required in CI"
+  exit 1
+fi
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work" || exit 1
+fail=0
+err() { echo "FAIL: $*"; fail=1; }
+
+# A mix of text, binary and incompressible data, and the corner sizes.
+cat "$data/alice29.txt" "$data/kppkn.gtb" > mixed
+head -c 70000 "$data/fireworks.jpeg" >> mixed
+: > empty
+printf 'x' > one
+
+for level in $(seq 0 29); do
+  for f in mixed empty one; do
+    cp "$f" "in.$level.$f"
+    "$kel" c -f gzip -l "$level" "in.$level.$f" || err "kel c failed at level $level on $f"
+    [ -e "in.$level.$f" ] && err "input kept without -k at level $level"
+    gzip -d "in.$level.$f.gz" || err "gzip -d failed at level $level on $f"
+    cmp -s "in.$level.$f" "$f" || err "gzip -d did not restore $f at level $level"
+  done
+done
+
+# Formats by -f value: zlib and raw deflate (checked with Python's zlib when present), -c and -k.
+if command -v python3 > /dev/null; then
+  "$kel" c -f zlib -k -l 9 mixed || err "kel c -f zlib failed"
+  python3 -c 'import sys,zlib; sys.exit(zlib.decompress(open("mixed.zz","rb").read()) != open("mixed","rb").read())' ||
+    err "zlib output does not decompress"
+  "$kel" c --format=deflate -c -1 mixed > raw.out || err "kel c -f deflate -c failed"
+  python3 -c 'import sys,zlib; sys.exit(zlib.decompress(open("raw.out","rb").read(), -15) != open("mixed","rb").read())' ||
+    err "raw deflate output does not decompress"
+fi
+[ -e mixed ] || err "-k or -c removed the input"
+
+# Standard input to standard output, and "-".
+"$kel" c < mixed | gzip -d | cmp -s - mixed || err "stdin to stdout"
+"$kel" c -f gzip - < one | gzip -d | cmp -s - one || err "'-' as input"
+
+# No overwrite without -f; the existing file stays as it was and the input stays too.
+echo keep-me > exists.gz
+cp one exists
+"$kel" c exists 2> msg
+rc=$?
+[ $rc -eq 1 ] || err "overwrite refusal returned $rc, not 1"
+grep -q "already exists" msg || err "overwrite refusal message: $(cat msg)"
+[ "$(cat exists.gz)" = keep-me ] || err "existing output was changed"
+[ -e exists ] || err "input removed although nothing was written"
+"$kel" c -f exists || err "-f did not overwrite"
+gzip -dc exists.gz | cmp -s - one || err "forced output is wrong"
+
+# Errors: a missing file fails with status 1 while the other files are still done; usage errors give 2.
+cp one other
+"$kel" c missing other 2> msg
+rc=$?
+[ $rc -eq 1 ] || err "missing file returned $rc, not 1"
+grep -q "missing" msg || err "missing-file message: $(cat msg)"
+[ -e other.gz ] || err "the file after a failed one was not compressed"
+"$kel" c -l 30 one 2> /dev/null
+[ $? -eq 2 ] || err "level 30 is not a usage error"
+"$kel" c --bogus one 2> /dev/null
+[ $? -eq 2 ] || err "unknown option is not a usage error"
+"$kel" c -f nosuchformat 2> /dev/null
+[ $? -eq 1 ] || err "'-f NAME' with an unknown name should mean --force and fail on the missing file"
+
+# A file that already has the suffix is left alone unless forced; directories are refused.
+cp one twice.gz
+"$kel" c twice.gz 2> /dev/null && err "compressed a .gz file without -f"
+mkdir adir
+"$kel" c adir 2> /dev/null && err "compressed a directory"
+leftovers=$(ls -a | grep -c 'kel-') || true
+[ "$leftovers" -eq 0 ] || err "temporary files left behind: $(ls -a | grep kel-)"
+
+[ $fail -eq 0 ] && echo "kel c: all checks passed"
+exit $fail
