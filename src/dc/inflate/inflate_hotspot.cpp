@@ -1,0 +1,202 @@
+// src/dc/inflate/inflate_hotspot.cpp - the fast kernel of the two-level form: whole symbols and matches per
+// iteration, no per-byte bounds checks.
+//
+// The bit buffer is widened to 64 bits and refilled with one unaligned 8-byte load per iteration: the load is
+// ORed in above the held bits and the source advances by the whole bytes that fit, leaving 56..63 bits held.
+// All 64 bits are then stream bits: those above the count are the next bytes, which the next refill ORs in again
+// unchanged, so the buffer never needs masking inside the loop, and a table lookup stays valid across a refill.
+// 56 bits cover the longest match: a 15-bit length code, 5 extra bits (7 in a damaged table), a 15-bit
+// distance code and 13 extra bits. Literals whose codes fit the first level are taken up to five per refill.
+//
+// The next literal/length entry is looked up before a match is copied, so the table load overlaps the copy.
+// The loop runs in two variants: while at least kOutSlack bytes of room remain, nothing checks the room and
+// matches are copied in blocks that may run up to 31 bytes past their end (inside the room, overwritten later
+// or left as don't-care bytes past the returned pointer); near the end of the room every write is checked and
+// blocks are used only where 16 bytes of room remain past the match.
+#include <cstddef>
+
+#include "dc/inflate/inflate_internal.h"
+
+namespace kel::inflate {
+namespace {
+
+struct HotState {
+    const Kel8u* src;
+    Kel8u* out;
+    Kel64u bb;
+    unsigned bc;
+    // Read from memory inside the loop on purpose: fewer long-lived registers keep the compiler from spilling
+    // the bit count, whose stack store would make table loads wait (4 KiB aliasing) depending on addresses.
+    const Kel8u* srcLimit;  // last position from which an 8-byte refill stays inside the source
+    Kel8u* outLimit;        // unguarded loop: last position with kOutSlack bytes of room
+    Kel8u* outEnd;
+    Kel8u* hist;
+};
+
+// Runs the loop while at least 8 source bytes remain and, unguarded, while out <= outLimit (kOutSlack bytes of
+// room), guarded, while out != outEnd. Returns 0 when a margin stops it, else a result code (see below).
+template <bool kGuarded>
+__attribute__((noinline)) int n8_hotLoop(HotState& st, Io& io, const Kel8u* t) {
+    // Every array is addressed from t with a constant offset, which keeps one register for all of them.
+    const Kel8u* src = st.src;
+    Kel8u* out = st.out;
+    Kel64u bb = st.bb;
+    unsigned bc = st.bc;
+    int result = 0;
+
+    if (src > st.srcLimit || (kGuarded ? out == st.outEnd : out > st.outLimit)) return 0;
+    bb |= n8_load64(src) << bc;
+    src += (63 - bc) >> 3;
+    bc |= 56;
+    unsigned idx = unsigned(bb) & 1023;
+    unsigned info = t[kLitInfo1 + idx];
+
+    // Invariant at the top: 56..63 bits held, info/idx the entry of the next code.
+    for (;;) {
+        if (info - 1 < 10) {
+            // Literals of 1..10 bits (kind 0): up to five from one refill (50 of the 56 bits; the lookup after
+            // the fifth still reads stream bits, 64 - 50 >= 10).
+            unsigned k = 0;
+            do {
+                const unsigned v = t[kLitVal1 + idx];
+                bb >>= info;
+                bc -= info;
+                idx = unsigned(bb) & 1023;
+                info = t[kLitInfo1 + idx];
+                *out++ = Kel8u(v);
+            } while (++k < 5 && info - 1 < 10 && (!kGuarded || out != st.outEnd));
+            if (src > st.srcLimit || (kGuarded ? out == st.outEnd : out > st.outLimit)) break;
+            bb |= n8_load64(src) << bc;
+            src += (63 - bc) >> 3;
+            bc |= 56;
+            continue;
+        }
+
+        unsigned val = t[kLitVal1 + idx];
+        unsigned n = info & 15;
+        if (n > 10) {
+            // Subtable: the start (halved) is the value byte, the index the next n - 10 bits in code order.
+            const unsigned k = (val * 2 + (kTablofinv[(bb >> 10) & 31] >> (15 - n))) & (kLitSub - 1);
+            info = t[kLitInfo2 + k];
+            val = t[kLitVal2 + k];
+            n = info & 15;
+        }
+        if (n != 0 && info < 0x10) {
+            bb >>= n;
+            bc -= n;
+            *out++ = Kel8u(val);
+            if (src > st.srcLimit || (kGuarded ? out == st.outEnd : out > st.outLimit)) break;
+            bb |= n8_load64(src) << bc;
+            src += (63 - bc) >> 3;
+            bc |= 56;
+            idx = unsigned(bb) & 1023;
+            info = t[kLitInfo1 + idx];
+            continue;
+        }
+        if (!(info & 0x80)) {
+            // End of block (kind 6) or a code no valid stream contains (kinds 1-5, 7, uncovered entries).
+            bb >>= n;
+            bc -= n;
+            result = (info & 0x70) == kKindEndOfBlock && n != 0 ? kFastEndOfBlock : kFastInvalid;
+            break;
+        }
+
+        // A length: the value is length - 3 and bits 4-6 the extra bits not folded into the entry. Code and
+        // extra bits leave the buffer in one shift; the extra bits are taken from the buffer before it.
+        unsigned x = (info >> 4) & 7;
+        const unsigned len = val + 3 + (unsigned(bb >> n) & kMaskBits[x]);
+        bb >>= n + x;
+        bc -= n + x;
+
+        idx = unsigned(bb) & 1023;
+        info = t[kDistInfo1 + idx];
+        unsigned dist = n8_load16(t + kDistVal1 + 2 * idx);
+        n = info & 15;
+        if (n > 10) {
+            const unsigned k = (dist + (kTablofinv[(bb >> 10) & 31] >> (15 - n))) & (kDistSub - 1);
+            info = t[kDistInfo2 + k];
+            dist = n8_load16(t + kDistVal2 + 2 * k);
+            n = info & 15;
+        }
+        x = info >> 4;
+        if (n == 0 || x > 13) {
+            bb >>= n;
+            bc -= n;
+            result = kFastInvalid;
+            break;
+        }
+        // Code and extra bits leave the buffer in one shift; the extra bits are taken from the old buffer.
+        dist += unsigned(bb >> n) & kMaskBits[x];
+        bb >>= n + x;
+        bc -= n + x;
+
+        if (kGuarded && len > std::size_t(st.outEnd - out)) {
+            // Only a damaged table gives a distance beyond 16 bits; it cannot travel in the result.
+            result = dist > 0xFFFF ? kFastInvalid : int((len << 16) | dist);
+            break;
+        }
+        if (dist > std::size_t(out - st.hist)) {
+            io.dst = out;
+            if (!n8_copyMatchExact(io, len, dist)) {
+                result = kFastNoHistory;
+                break;
+            }
+            out = io.dst;
+            if (src > st.srcLimit || (kGuarded ? out == st.outEnd : out > st.outLimit)) break;
+            bb |= n8_load64(src) << bc;
+            src += (63 - bc) >> 3;
+            bc |= 56;
+            idx = unsigned(bb) & 1023;
+            info = t[kLitInfo1 + idx];
+            continue;
+        }
+        // Refill and look up the next code before copying (when the source allows another refill).
+        const bool more = src <= st.srcLimit;
+        if (more) {
+            bb |= n8_load64(src) << bc;
+            src += (63 - bc) >> 3;
+            bc |= 56;
+            idx = unsigned(bb) & 1023;
+            info = t[kLitInfo1 + idx];
+        }
+        if (!kGuarded)
+            n8_copyMatchSlack(out, dist, len);
+        else if (std::size_t(st.outEnd - out) - len >= 16)
+            n8_copyMatchWide(out, dist, len);
+        else
+            n8_copyBackExact(out, dist, len);
+        out += len;
+        if (!more || (kGuarded ? out == st.outEnd : out > st.outLimit)) break;
+    }
+
+    st.src = src;
+    st.out = out;
+    st.bb = bb;
+    st.bc = bc;
+    return result;
+}
+
+}  // namespace
+
+// Contract: io holds at least 16 source bytes and at least one byte of room; the table is a two-level table (it
+// may be damaged: every index is masked into its array). Decodes symbols until, after a symbol, fewer than 8
+// source bytes or no room remain (0), an end-of-block or invalid code (kFastEndOfBlock, kFastInvalid, its bits
+// consumed), a match longer than the room (length << 16 | distance, its bits consumed, nothing copied) or a
+// match reaching before the history (kFastNoHistory). On return io.bitCount may exceed 32 and the bits above
+// it are not cleared: the caller gives bytes back (n8_fastGiveBack).
+int n8_ownDecodeLZ77DHF_HotSpot(Io& io, const Kel8u* t) {
+    HotState st{io.src, io.dst, io.bitBuf, io.bitCount, io.srcEnd - 8, nullptr, io.dstEnd, io.histStart};
+    int result = 0;
+    if (std::size_t(io.dstEnd - io.dst) > kOutSlack) {
+        st.outLimit = io.dstEnd - kOutSlack;
+        result = n8_hotLoop<false>(st, io, t);
+    }
+    if (result == 0) result = n8_hotLoop<true>(st, io, t);
+    io.src = st.src;
+    io.bitBuf = st.bb;
+    io.bitCount = st.bc;
+    io.dst = st.out;
+    return result;
+}
+
+}  // namespace kel::inflate

@@ -1,0 +1,345 @@
+// src/dc/inflate/inflate_tables.cpp - kelsInflateBuildHuffTable: code-length validation and the two decoding
+// table forms, plus the built-in table of the fixed code.
+//
+// Codes are canonical (RFC 1951, 3.2.2) and sent most-significant bit first inside a least-significant-first bit
+// stream, so every table is indexed by bit-reversed codes: a code of length l with reversed value r owns the
+// entries r + k * 2^l. The short form is chosen when every code is short enough for flat tables (literal/length
+// up to 11 bits, distance up to 10); otherwise the two-level form keeps 10-bit first levels and packs one
+// subtable of 2^(L-10) entries per 10-bit prefix of longer codes, L being the longest code under that prefix.
+// Canonical order puts all longer codes at the end of the code space in increasing length, so at most one
+// subtable per code length is partly filled and the subtables of a complete code stay within 512 entries
+// (literal/length) and 256 entries (distance); the builder still checks both bounds.
+//
+// The builder is constexpr so that the fixed code's table is built by this same code at compile time.
+#include <cstddef>
+
+#include "core/dc_exports.h"
+#include "dc/inflate/inflate_internal.h"
+
+namespace kel::inflate {
+namespace {
+
+constexpr unsigned kMaxCodeLen = 15;
+
+// 8-bit reversal; wider reversals combine two of these.
+struct Swap8 {
+    Kel8u v[256];
+};
+constexpr Swap8 n8_makeSwap8() {
+    Swap8 t{};
+    for (unsigned i = 0; i < 256; ++i) {
+        unsigned r = 0;
+        for (unsigned b = 0; b < 8; ++b) r |= ((i >> b) & 1u) << (7 - b);
+        t.v[i] = Kel8u(r);
+    }
+    return t;
+}
+constexpr Swap8 kSwap8 = n8_makeSwap8();
+
+// The low len bits of code, reversed (len 1..15).
+constexpr unsigned n8_reverse(unsigned code, unsigned len) {
+    const unsigned r16 = (unsigned(kSwap8.v[code & 0xFF]) << 8) | kSwap8.v[(code >> 8) & 0xFF];
+    return r16 >> (16 - len);
+}
+
+constexpr void n8_put16(Kel8u* p, unsigned v) {
+    p[0] = Kel8u(v);
+    p[1] = Kel8u(v >> 8);
+}
+
+// Shape of one code-length set.
+struct SetShape {
+    unsigned count[kMaxCodeLen + 1];
+    unsigned maxLen;  // 0 when no length is non-zero
+    unsigned nonZero;
+    bool singleBit;  // exactly one code, of length 1: valid, one 1-bit pattern belongs to no symbol
+};
+
+// Validates n lengths: counts per length; over-subscribed or incomplete sets fail, except a set of exactly one
+// 1-bit code. A set without codes passes (the caller decides whether that is acceptable). Lengths above 15 fail:
+// the canonical construction is undefined for them and the tables have no room for them.
+constexpr bool n8_checkSet(const Kel16u* lens, unsigned n, SetShape& s) {
+    for (unsigned i = 0; i <= kMaxCodeLen; ++i) s.count[i] = 0;
+    s.maxLen = 0;
+    s.nonZero = 0;
+    s.singleBit = false;
+    for (unsigned i = 0; i < n; ++i) {
+        if (lens[i] > kMaxCodeLen) return false;
+        if (lens[i] != 0) {
+            ++s.count[lens[i]];
+            ++s.nonZero;
+        }
+    }
+    if (s.nonZero == 0) return true;
+    unsigned minLen = 1;
+    while (s.count[minLen] == 0) ++minLen;
+    s.maxLen = kMaxCodeLen;
+    while (s.count[s.maxLen] == 0) --s.maxLen;
+    // capacity: the codes of length n the code space holds; used: how many of them are taken (by codes of
+    // length n or shorter). Both double per length, so used > capacity at any length means over-subscription.
+    unsigned capacity = 1u << (minLen - 1), used = 0;
+    for (unsigned len = minLen; len <= s.maxLen; ++len) {
+        capacity *= 2;
+        used = used * 2 + s.count[len];
+        if (used > capacity) return false;
+    }
+    if (used == capacity) return true;
+    s.singleBit = s.nonZero == 1 && s.maxLen == 1;
+    return s.singleBit;
+}
+
+// Canonical codes of n lengths (zero length: no code), RFC 1951 3.2.2.
+constexpr void n8_canonicalCodes(const Kel16u* lens, unsigned n, const SetShape& s, Kel16u* codes) {
+    unsigned next[kMaxCodeLen + 1] = {};
+    unsigned code = 0;
+    for (unsigned len = 1; len <= kMaxCodeLen; ++len) {
+        code = (code + s.count[len - 1]) << 1;  // count[0] is 0: unused symbols take no code
+        next[len] = code;
+    }
+    for (unsigned i = 0; i < n; ++i) codes[i] = lens[i] ? Kel16u(next[lens[i]]++) : 0;
+}
+
+// ---- Two-level form -------------------------------------------------------------------------------------------
+
+// What one symbol decodes to, before placement: its info byte for an unfolded entry, its value, and the extra
+// bits that may be folded into first-level entries.
+struct Meaning {
+    unsigned info;  // kind bits (4-7) without the length nibble
+    unsigned value;
+    unsigned extra;     // extra bits after the code (0 for literals, end of block and invalid codes)
+    unsigned foldKind;  // kind bits of a folded entry: 0x80 for lengths, 0 for distances
+};
+
+constexpr Meaning n8_litMeaning(unsigned sym) {
+    if (sym < 256) return {0, sym, 0, 0};
+    if (sym == 256) return {kKindEndOfBlock, 0, 0, 0};
+    if (sym <= 285) {
+        const unsigned le = kLenExtr[sym - 256];
+        return {le & 0xF0, le >> 8, (le >> 4) & 7, 0x80};
+    }
+    return {kInvalidLit, 0, 0, 0};  // 286, 287: present in the fixed code, never valid in a stream
+}
+
+constexpr Meaning n8_distMeaning(unsigned sym) {
+    if (sym < 30) return {kDistExtr[sym].extra, kDistExtr[sym].base, unsigned(kDistExtr[sym].extra) >> 4, 0};
+    return {kInvalidDist, 0, 0, 0};  // 30, 31 of the fixed code
+}
+
+// One alphabet's arrays inside the two-level area. Values are bytes (literal/length, kWide 1) or 16-bit
+// little-endian (distance, kWide 2).
+template <unsigned kWide>
+struct Level {
+    Kel8u* val1;
+    Kel8u* info1;
+    Kel8u* val2;
+    Kel8u* info2;
+    unsigned subCap;
+};
+
+template <unsigned kWide>
+constexpr void n8_setVal(Kel8u* vals, unsigned i, unsigned v) {
+    if constexpr (kWide == 2)
+        n8_put16(vals + 2 * i, v);
+    else
+        vals[i] = Kel8u(v);
+}
+
+// Fills the first-level entries of a code of length l <= 10 with reversed value r, folding the extra bits when
+// l + extra <= 10: each extra value e then owns the entries r + (e << l) + k * 2^(l+extra).
+template <unsigned kWide>
+constexpr void n8_placeShort(const Level<kWide>& lv, unsigned r, unsigned l, const Meaning& m) {
+    if (m.extra != 0 && l + m.extra <= 10) {
+        const unsigned step = 1u << (l + m.extra);
+        for (unsigned e = 0; e < (1u << m.extra); ++e) {
+            for (unsigned i = r | (e << l); i < 1024; i += step) {
+                lv.info1[i] = Kel8u(m.foldKind | (l + m.extra));
+                n8_setVal<kWide>(lv.val1, i, m.value + e);
+            }
+        }
+        return;
+    }
+    for (unsigned i = r; i < 1024; i += 1u << l) {
+        lv.info1[i] = Kel8u(m.info | l);
+        n8_setVal<kWide>(lv.val1, i, m.value);
+    }
+}
+
+// Places an alphabet of n symbols. The area must be zero. Returns false if the subtables would not fit (not
+// possible for a validated set, see the file comment).
+template <unsigned kWide, class MeaningOf>
+constexpr bool n8_placeTwoLevel(const Level<kWide>& lv, const Kel16u* lens, unsigned n, const SetShape& s,
+                                MeaningOf meaningOf, unsigned invalidKind) {
+    Kel16u codes[288] = {};
+    n8_canonicalCodes(lens, n, s, codes);
+    if (s.singleBit) {
+        // The free 1-bit pattern: reversed value 1 fills every odd index.
+        for (unsigned i = 1; i < 1024; i += 2) lv.info1[i] = Kel8u(invalidKind | 1);
+    }
+    // Pass 1: codes of up to 10 bits, and for longer ones the longest length under each 10-bit prefix (kept in
+    // the prefix's info byte, which only longer codes touch: the code is prefix-free).
+    for (unsigned sym = 0; sym < n; ++sym) {
+        const unsigned l = lens[sym];
+        if (l == 0) continue;
+        const unsigned r = n8_reverse(codes[sym], l);
+        if (l <= 10) {
+            n8_placeShort(lv, r, l, meaningOf(sym));
+        } else if (lv.info1[r & 1023] < l) {
+            lv.info1[r & 1023] = Kel8u(l);
+        }
+    }
+    if (s.maxLen <= 10) return true;
+    // Pass 2: subtables in prefix order. Literal/length starts are stored halved: subtables have at least two
+    // entries, so packing them back to back keeps every start even.
+    unsigned next = 0;
+    for (unsigned p = 0; p < 1024; ++p) {
+        const unsigned L = lv.info1[p];
+        if (L <= 10 || L > kMaxCodeLen) continue;  // not a prefix of longer codes (kind bits set or length <= 10)
+        n8_setVal<kWide>(lv.val1, p, kWide == 2 ? next : next / 2);
+        next += 1u << (L - 10);
+        if (next > lv.subCap) return false;
+    }
+    // Pass 3: second-level entries. A code of length l whose last l - 10 code bits are c owns the subtable
+    // entries c * 2^(L-l) .. (c+1) * 2^(L-l) - 1; extra bits are never folded here.
+    for (unsigned sym = 0; sym < n; ++sym) {
+        const unsigned l = lens[sym];
+        if (l <= 10) continue;
+        const unsigned p = n8_reverse(codes[sym], l) & 1023;
+        const unsigned L = lv.info1[p];
+        const unsigned start = kWide == 2 ? (lv.val1[2 * p] | (lv.val1[2 * p + 1] << 8)) : lv.val1[p] * 2u;
+        const unsigned span = 1u << (L - l);
+        const unsigned c = codes[sym] & ((1u << (l - 10)) - 1);
+        const Meaning m = meaningOf(sym);
+        for (unsigned k = c * span; k < (c + 1) * span; ++k) {
+            lv.info2[start + k] = Kel8u(m.info | l);
+            n8_setVal<kWide>(lv.val2, start + k, m.value);
+        }
+    }
+    return true;
+}
+
+constexpr Level<1> n8_litLevel(Kel8u* t) {
+    return {t + kLitVal1, t + kLitInfo1, t + kLitVal2, t + kLitInfo2, kLitSub};
+}
+constexpr Level<2> n8_distLevel(Kel8u* t) {
+    return {t + kDistVal1, t + kDistInfo1, t + kDistVal2, t + kDistInfo2, kDistSub};
+}
+
+// Builds the two-level form of validated sets into t (kTwoLevelBytes). Literal/length symbols 286 and 287 and
+// distance symbols 30 and 31 get entries marked invalid, so that the decoder can tell "not enough bits yet"
+// from "no valid stream continues like this".
+constexpr bool n8_buildTwoLevel(const Kel16u* lens, unsigned numLit, unsigned numDist, const SetShape& lit,
+                                const SetShape& dist, Kel8u* t) {
+    for (std::size_t i = 0; i < kTwoLevelBytes; ++i) t[i] = 0;
+    if (!n8_placeTwoLevel(
+            n8_litLevel(t), lens, numLit, lit, [](unsigned sym) { return n8_litMeaning(sym); }, kInvalidLit))
+        return false;
+    if (dist.nonZero == 0) return true;
+    return n8_placeTwoLevel(
+        n8_distLevel(t), lens + numLit, numDist, dist, [](unsigned sym) { return n8_distMeaning(sym); }, kInvalidDist);
+}
+
+// ---- The fixed code -------------------------------------------------------------------------------------------
+
+struct FixedTable {
+    Kel8u bytes[kTwoLevelBytes];
+};
+
+constexpr FixedTable n8_makeFixedTable() {
+    Kel16u lens[288 + 32] = {};
+    for (unsigned i = 0; i < 288; ++i) lens[i] = i < 144 ? 8 : i < 256 ? 9 : i < 280 ? 7 : 8;
+    for (unsigned i = 288; i < 320; ++i) lens[i] = 5;
+    SetShape lit{}, dist{};
+    n8_checkSet(lens, 288, lit);
+    n8_checkSet(lens + 288, 32, dist);
+    FixedTable f{};
+    n8_buildTwoLevel(lens, 288, 32, lit, dist, f.bytes);
+    return f;
+}
+
+constexpr FixedTable kFixedHuffmanTable = n8_makeFixedTable();
+
+// Spot checks of the fixed table against the values the decoder relies on.
+static_assert(kFixedHuffmanTable.bytes[kLitInfo1 + 0] == 0x67, "seven zero bits: end of block");
+static_assert(kFixedHuffmanTable.bytes[kLitInfo1 + n8_reverse(9, 7)] == 0x88 &&
+                  kFixedHuffmanTable.bytes[kLitVal1 + n8_reverse(9, 7)] == 8 &&
+                  kFixedHuffmanTable.bytes[kLitVal1 + (n8_reverse(9, 7) | 0x80)] == 9,
+              "symbol 265 folds its extra bit");
+static_assert(kFixedHuffmanTable.bytes[kLitInfo1 + n8_reverse(21, 7)] == 0xC7, "symbol 277: 4 extra bits left");
+static_assert(kFixedHuffmanTable.bytes[kLitInfo1 + n8_reverse(0xC0, 8)] == 0xC8, "symbol 280");
+static_assert(kFixedHuffmanTable.bytes[kLitInfo1 + n8_reverse(0xC1, 8)] == 0xD8, "symbol 281");
+static_assert(kFixedHuffmanTable.bytes[kDistInfo1 + n8_reverse(14, 5)] == 0x65, "distance 14: 6 extra bits left");
+
+// ---- Short form -----------------------------------------------------------------------------------------------
+
+// Fills 2^maxBits 16-bit literal/length entries for a code of length l with reversed value r.
+void n8_fillShort16(Kel8u* t, unsigned r, unsigned l, unsigned maxBits, unsigned entry) {
+    for (unsigned i = r; i < (1u << maxBits); i += 1u << l) n8_put16(t + 2 * i, entry);
+}
+
+unsigned n8_shortLitEntry(unsigned sym, unsigned l) {
+    if (sym < 256) return (sym << 8) | l;
+    if (sym == 256) return (kShortKindEnd << 4) | l;
+    if (sym <= 285) return kLenExtr[sym - 256] | l;
+    return (kShortKindInvalid << 4) | l;
+}
+
+}  // namespace
+
+const Kel8u* n8_fixedHuffmanTable() {
+    return kFixedHuffmanTable.bytes;
+}
+
+}  // namespace kel::inflate
+
+using namespace kel::inflate;
+
+extern "C" KelStatus n8_kelsInflateBuildHuffTable(const Kel16u* codeLens, Kel32u numLitLens, int numDistLens,
+                                                  InflateContext* pContext) {
+    if (codeLens == nullptr || pContext == nullptr) return kelStatusNullPointer;
+    if (numLitLens > 288 || numDistLens < 0 || numDistLens > 30) return kelStatusBadSize;
+    SetShape lit{}, dist{};
+    if (!n8_checkSet(codeLens, numLitLens, lit) || lit.nonZero == 0) return kelStatusBadStream;
+    const unsigned numDist = unsigned(numDistLens);
+    if (!n8_checkSet(codeLens + numLitLens, numDist, dist)) return kelStatusBadStream;
+
+    Kel8u* t = pContext->tables;
+    if (lit.maxLen > kShortMaxLit || dist.maxLen > kShortMaxDist) {
+        pContext->tableKind = 1;
+        return n8_buildTwoLevel(codeLens, numLitLens, numDist, lit, dist, t) ? kelStatusOk : kelStatusBadStream;
+    }
+
+    pContext->maxLitLen = lit.maxLen;
+    pContext->maxDistLen = dist.maxLen;
+    if (numLitLens < 257) return kelStatusBadStream;
+    Kel16u codes[288];
+    n8_canonicalCodes(codeLens, numLitLens, lit, codes);
+    if (lit.singleBit) n8_fillShort16(t, 1, 1, lit.maxLen, (kShortKindInvalid << 4) | 1);
+    for (unsigned sym = 0; sym < numLitLens; ++sym) {
+        // Without an end-of-block code no block could end: refused once the literals are in place.
+        if (sym == 256 && codeLens[256] == 0) return kelStatusBadStream;
+        const unsigned l = codeLens[sym];
+        if (l != 0) n8_fillShort16(t, n8_reverse(codes[sym], l), l, lit.maxLen, n8_shortLitEntry(sym, l));
+    }
+
+    if (dist.nonZero != 0) {
+        // Info bytes (extra << 4 | length) at distInfo, 16-bit base distances 1024 bytes further on.
+        Kel8u* distInfo = t + 2 * (std::size_t(1) << lit.maxLen);
+        Kel8u* distBase = distInfo + 1024;
+        const unsigned size = 1u << dist.maxLen;
+        const Kel16u* dLens = codeLens + numLitLens;
+        n8_canonicalCodes(dLens, numDist, dist, codes);
+        if (dist.singleBit) {
+            for (unsigned i = 1; i < size; i += 2) distInfo[i] = Kel8u(kInvalidDist | 1);
+        }
+        for (unsigned d = 0; d < numDist; ++d) {
+            const unsigned l = dLens[d];
+            if (l == 0) continue;
+            for (unsigned i = n8_reverse(codes[d], l); i < size; i += 1u << l) {
+                distInfo[i] = Kel8u(kDistExtr[d].extra | l);
+                n8_put16(distBase + 2 * i, kDistExtr[d].base);
+            }
+        }
+    }
+    pContext->tableKind = 2;
+    return kelStatusOk;
+}
