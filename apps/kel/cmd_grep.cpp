@@ -1,0 +1,195 @@
+// apps/kel/cmd_grep.cpp - `kel grep`: print the lines of files that match a regular expression.
+//
+// Files are read in 1 MiB pieces; complete lines are searched one at a time (without their newline) and the
+// unfinished last line of a piece is carried into the next, so a line may be longer than a piece. With -o the
+// search restarts after each match on the rest of the line, which the pattern then sees as a subject start.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "kel/commands.h"
+#include "kel/io_util.h"
+#include "kelch.h"
+
+namespace kel::app {
+namespace {
+
+constexpr size_t kPiece = 1 << 20;
+
+void printGrepUsage(std::FILE* out) {
+    std::fprintf(out,
+                 "Usage: kel grep [-i] [-v] [-c] [-n] [-o] PATTERN [FILE...]\n"
+                 "Print the lines of each FILE (standard input when there is none, or for -) that contain a match\n"
+                 "of the regular expression PATTERN (Perl-style syntax).\n"
+                 "  -i  ignore ASCII case      -v  select non-matching lines   -c  print only a count of lines\n"
+                 "  -n  prefix line numbers    -o  print only the matched parts, one per line\n"
+                 "Exit status: 0 if a line was selected, 1 if none, 2 on an error.\n");
+}
+
+struct GrepOptions {
+    bool invert = false, count = false, number = false, only = false, prefixName = false;
+};
+
+struct Matcher {
+    std::vector<std::uint8_t> block;
+    RegExpState* state() { return reinterpret_cast<RegExpState*>(block.data()); }
+};
+
+// -1 on a search error, else 1 when the line is selected.
+int grepLine(Matcher& m, const GrepOptions& o, const std::string& name, long long lineNo, const Kel8u* line, int len,
+             long long* pSelected) {
+    RegExpMatchRecord rec[1];
+    int n = 1;
+    static const Kel8u kEmpty[1] = {0};
+    const Kel8u* src = len ? line : kEmpty;
+    KelStatus st = kelsRegExpFind_8u(src, len, m.state(), rec, &n);
+    if (st < 0) return -1;
+    const bool hit = n > 0;
+    if (hit == o.invert) return 0;
+    ++*pSelected;
+    if (o.count) return 1;
+    auto prefix = [&]() {
+        if (o.prefixName) std::printf("%s:", name.c_str());
+        if (o.number) std::printf("%lld:", lineNo);
+    };
+    if (!o.only || o.invert) {
+        if (o.only) return 1;
+        prefix();
+        std::fwrite(line, 1, static_cast<size_t>(len), stdout);
+        std::fputc('\n', stdout);
+        return 1;
+    }
+    int from = 0;
+    while (n > 0) {
+        const int start = static_cast<int>(rec[0].pFind - src);
+        const int mlen = rec[0].lenFind;
+        if (mlen > 0) {
+            prefix();
+            std::fwrite(src + start, 1, static_cast<size_t>(mlen), stdout);
+            std::fputc('\n', stdout);
+        }
+        from = start + (mlen > 0 ? mlen : 1);
+        if (from > len) break;
+        n = 1;
+        st = kelsRegExpFind_8u(src + from, len - from, m.state(), rec, &n);
+        if (st < 0) return -1;
+    }
+    return 1;
+}
+
+// Returns false on a read or search error; adds the selected lines to *pSelected.
+bool grepFile(Matcher& m, const GrepOptions& o, const std::string& name, long long* pSelected) {
+    std::FILE* f = openInput(name);
+    if (!f) return false;
+    std::vector<Kel8u> buf;
+    long long lineNo = 0, selected = 0;
+    bool ok = true;
+    std::vector<Kel8u> piece(kPiece);
+    size_t n;
+    bool eof = false;
+    while (ok && !eof) {
+        n = std::fread(piece.data(), 1, kPiece, f);
+        if (n == 0) eof = true;
+        buf.insert(buf.end(), piece.begin(), piece.begin() + static_cast<long>(n));
+        size_t start = 0;
+        for (size_t i = 0; i < buf.size(); ++i) {
+            if (buf[i] != '\n') continue;
+            if (grepLine(m, o, name, ++lineNo, buf.data() + start, static_cast<int>(i - start), &selected) < 0) {
+                ok = false;
+                break;
+            }
+            start = i + 1;
+        }
+        if (eof && ok && start < buf.size()) {
+            if (grepLine(m, o, name, ++lineNo, buf.data() + start, static_cast<int>(buf.size() - start), &selected) <
+                0) {
+                ok = false;
+            }
+            start = buf.size();
+        }
+        buf.erase(buf.begin(), buf.begin() + static_cast<long>(start));
+    }
+    if (!ok) reportError(name + ": match limit exceeded");
+    if (std::ferror(f)) {
+        reportError(name + ": read error");
+        ok = false;
+    }
+    if (f != stdin) std::fclose(f);
+    if (o.count) {
+        if (o.prefixName) std::printf("%s:", name.c_str());
+        std::printf("%lld\n", selected);
+    }
+    *pSelected += selected;
+    return ok;
+}
+
+}  // namespace
+
+int cmdGrep(int argc, char** argv) {
+    GrepOptions o;
+    bool caseless = false;
+    std::vector<std::string> args;
+    bool optionsDone = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (!optionsDone && a == "--") {
+            optionsDone = true;
+        } else if (!optionsDone && a == "--help") {
+            printGrepUsage(stdout);
+            return kExitOk;
+        } else if (!optionsDone && args.empty() && a.size() > 1 && a[0] == '-') {
+            for (size_t k = 1; k < a.size(); ++k) {
+                switch (a[k]) {
+                    case 'i':
+                        caseless = true;
+                        break;
+                    case 'v':
+                        o.invert = true;
+                        break;
+                    case 'c':
+                        o.count = true;
+                        break;
+                    case 'n':
+                        o.number = true;
+                        break;
+                    case 'o':
+                        o.only = true;
+                        break;
+                    default:
+                        reportError("grep: unknown option '" + a + "'");
+                        return kExitUsage;
+                }
+            }
+        } else {
+            args.push_back(a);
+        }
+    }
+    if (args.empty()) {
+        printGrepUsage(stderr);
+        return kExitUsage;
+    }
+    Matcher m;
+    int size = 0;
+    if (kelsRegExpGetSize(args[0].c_str(), &size) != kelStatusOk) {
+        reportError("grep: pattern too long");
+        return kExitUsage;
+    }
+    m.block.resize(static_cast<size_t>(size));
+    int errOffset = 0;
+    const KelStatus st = kelsRegExpInit(args[0].c_str(), caseless ? "i" : "", m.state(), &errOffset);
+    if (st != kelStatusOk) {
+        reportError("grep: bad pattern at offset " + std::to_string(errOffset) + " (status " + std::to_string(st) +
+                    ")");
+        return kExitUsage;
+    }
+    std::vector<std::string> files(args.begin() + 1, args.end());
+    if (files.empty()) files.push_back("-");
+    o.prefixName = files.size() > 1;
+    long long selected = 0;
+    bool ok = true;
+    for (const auto& f : files) ok = grepFile(m, o, f, &selected) && ok;
+    if (!ok) return 2;
+    return selected > 0 ? kExitOk : kExitFailure;
+}
+
+}  // namespace kel::app
