@@ -18,8 +18,10 @@ struct DemoSection {
 };
 
 constexpr DemoSection kDemoSections[] = {
-    {"checksums", demoChecksums},
+    {"compression", demoCompressionFormats},
     {"lzo", demoLzoFormats},
+    {"checksums", demoChecksums},
+    {"text", demoText},
 };
 
 void printDemoUsage(std::FILE* out) {

@@ -4,8 +4,15 @@
 
 namespace kel::app {
 
+int cmdCompress(int argc, char** argv);
+int cmdDecompress(int argc, char** argv);
 int cmdSum(int argc, char** argv);
 int cmdVersion(int argc, char** argv);
 int cmdDemo(int argc, char** argv);
+int cmdIconv(int argc, char** argv);
+int cmdFind(int argc, char** argv);
+int cmdRegex(int argc, char** argv);
+int cmdGrep(int argc, char** argv);
+int cmdReplace(int argc, char** argv);
 
 }  // namespace kel::app

@@ -60,7 +60,9 @@ CodecRow runStreamCodec(const std::string& format, const std::string& level, con
                         const std::function<std::string(const ByteSource&, const ByteSink&)>& decompress);
 
 void demoChecksums(const std::vector<DemoSample>& samples, DemoReport& report);
+void demoCompressionFormats(const std::vector<DemoSample>& samples, DemoReport& report);
 void demoLzoFormats(const std::vector<DemoSample>& samples, DemoReport& report);
+void demoText(const std::vector<DemoSample>& samples, DemoReport& report);
 
 }  // namespace kel::app
 

@@ -14,7 +14,14 @@ struct Subcommand {
 };
 
 constexpr Subcommand kSubcommands[] = {
+    {"c", kel::app::cmdCompress, "compress files to gzip, zlib or raw deflate (like gzip)"},
+    {"d", kel::app::cmdDecompress, "decompress .gz, .zz and raw deflate files (like gzip -d)"},
     {"demo", kel::app::cmdDemo, "run every family over the bundled sample data and print a table"},
+    {"find", kel::app::cmdFind, "print the byte offsets of a fixed string in files"},
+    {"grep", kel::app::cmdGrep, "print the lines of files that match a regular expression (like grep -P)"},
+    {"iconv", kel::app::cmdIconv, "convert text between UTF-8, UTF-16LE and UTF-16BE"},
+    {"regex", kel::app::cmdRegex, "compile a regular expression and list its node program (--dump)"},
+    {"replace", kel::app::cmdReplace, "replace regular-expression matches in files and print the text"},
     {"sum", kel::app::cmdSum, "print Adler-32 / CRC-32 / CRC-32C / bzip2 CRC checksums of files"},
     {"version", kel::app::cmdVersion, "print the versions of both libraries"},
 };

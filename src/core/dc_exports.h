@@ -15,6 +15,30 @@
     X(kelsCRC32_8u) \
     X(kelsCRC32C_8u) \
     X(kelsCRC32_BZ2_8u) \
+    X(kelsDeflateLZ77_8u) \
+    X(kelsDeflateLZ77Fast_8u) \
+    X(kelsDeflateLZ77Slow_8u) \
+    X(kelsDeflateUpdateHash_8u) \
+    X(kelsDeflateDictionarySet_8u) \
+    X(kelsDeflateHuff_8u) \
+    X(kelsDeflateLZ77FastestGetStat_8u) \
+    X(kelsDeflateLZ77FastestGenHuffTable_8u) \
+    X(kelsDeflateLZ77FastestGenHeader_8u) \
+    X(kelsDeflateLZ77FastestPrecompHeader_8u) \
+    X(kelsDeflateLZ77Fastest_8u) \
+    X(kelsInflateBuildHuffTable) \
+    X(kelsInflate_8u) \
+    X(kelsDecodeLZ4_8u) \
+    X(kelsEncodeLZ4_8u) \
+    X(kelsEncodeLZ4Safe_8u) \
+    X(kelsEncodeLZ4HashTableGetSize_8u) \
+    X(kelsEncodeLZ4HashTableInit_8u) \
+    X(kelsEncodeLZ4Dict_8u) \
+    X(kelsEncodeLZ4DictSafe_8u) \
+    X(kelsEncodeLZ4DictHashTableInit_8u) \
+    X(kelsEncodeLZ4HC_8u) \
+    X(kelsEncodeLZ4HCHashTableGetSize_8u) \
+    X(kelsEncodeLZ4HCHashTableInit_8u) \
     X(kelsEncodeLZOGetSize) \
     X(kelsEncodeLZOInit_8u) \
     X(kelsEncodeLZO_8u) \
@@ -26,6 +50,38 @@
     X(kelsEncodeLZSSFlush_8u) \
     X(kelsDecodeLZSSInit_8u) \
     X(kelsDecodeLZSS_8u) \
+    X(kelsRLEGetSize_BZ2_8u) \
+    X(kelsEncodeRLEInit_BZ2_8u) \
+    X(kelsEncodeRLE_BZ2_8u) \
+    X(kelsEncodeRLEFlush_BZ2_8u) \
+    X(kelsDecodeRLEStateInit_BZ2_8u) \
+    X(kelsDecodeRLEState_BZ2_8u) \
+    X(kelsDecodeRLEStateFlush_BZ2_8u) \
+    X(kelsRLEGetInUseTable_8u) \
+    X(kelsReduceDictionary_8u_I) \
+    X(kelsExpandDictionary_8u_I) \
+    X(kelsBWTFwdGetSize_8u) \
+    X(kelsBWTFwd_8u) \
+    X(kelsBWTFwdGetBufSize_SelectSort_8u) \
+    X(kelsBWTFwd_SelectSort_8u) \
+    X(kelsBWTInvGetSize_8u) \
+    X(kelsBWTInv_8u) \
+    X(kelsMTFGetSize_8u) \
+    X(kelsMTFInit_8u) \
+    X(kelsMTFFwd_8u) \
+    X(kelsMTFInv_8u) \
+    X(kelsEncodeZ1Z2_BZ2_8u16u) \
+    X(kelsDecodeZ1Z2_BZ2_16u8u) \
+    X(kelsEncodeHuffGetSize_BZ2_16u8u) \
+    X(kelsEncodeHuffInit_BZ2_16u8u) \
+    X(kelsEncodeHuff_BZ2_16u8u) \
+    X(kelsPackHuffContext_BZ2_16u8u) \
+    X(kelsDecodeHuffGetSize_BZ2_8u16u) \
+    X(kelsDecodeHuffInit_BZ2_8u16u) \
+    X(kelsDecodeHuff_BZ2_8u16u) \
+    X(kelsUnpackHuffContext_BZ2_8u16u) \
+    X(kelsDecodeBlockGetSize_BZ2_8u) \
+    X(kelsDecodeBlock_BZ2_16u8u) \
     /* end of list: every entry above ends with a backslash */
 // clang-format on
 
