@@ -112,8 +112,12 @@ struct Options {
     const Format* format = nullptr;
 };
 
-ByteSource fileSource(std::FILE* f) {
-    return [f](std::uint8_t* buf, std::size_t cap) { return std::fread(buf, 1, cap, f); };
+ByteSource fileSource(std::FILE* f, Progress* progress = nullptr) {
+    return [f, progress](std::uint8_t* buf, std::size_t cap) {
+        const std::size_t n = std::fread(buf, 1, cap, f);
+        if (progress) progress->advance(n);
+        return n;
+    };
 }
 
 ByteSink fileSink(std::FILE* f) {
@@ -184,8 +188,9 @@ bool decompressFile(const std::string& name, const Options& opt) {
 
     bool trailing = false;
     std::string err;
+    Progress progress(name, std::uint64_t(st.st_size));
     if (opt.toStdout) {
-        err = fmt->decode(fileSource(in), fileSink(stdout), &trailing);
+        err = fmt->decode(fileSource(in, &progress), fileSink(stdout), &trailing);
         std::fflush(stdout);
         if (std::ferror(in)) err = "read error";
         std::fclose(in);
@@ -218,7 +223,7 @@ bool decompressFile(const std::string& name, const Options& opt) {
         reportError(outName + ": " + std::strerror(errno));
         return false;
     }
-    err = fmt->decode(fileSource(in), fileSink(out), &trailing);
+    err = fmt->decode(fileSource(in, &progress), fileSink(out), &trailing);
     if (err.empty() && std::ferror(in)) err = "read error";
     std::fclose(in);
     if (std::fclose(out) != 0 && err.empty()) err = "write error";

@@ -5,6 +5,9 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
+
+#include <unistd.h>
 
 namespace kel::app {
 
@@ -38,6 +41,28 @@ std::string sampleDataDir() {
 double nowSeconds() {
     using namespace std::chrono;
     return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+Progress::Progress(std::string label, std::uint64_t totalBytes)
+    : label_(std::move(label)), total_(totalBytes), start_(nowSeconds()), enabled_(isatty(STDERR_FILENO) != 0) {}
+
+Progress::~Progress() {
+    if (drawn_) std::fprintf(stderr, "\r\033[K");
+}
+
+void Progress::advance(std::uint64_t bytes) {
+    done_ += bytes;
+    if (!enabled_) return;
+    const double now = nowSeconds();
+    if (now - start_ < 1.0 || now - lastDraw_ < 0.25) return;
+    lastDraw_ = now;
+    drawn_ = true;
+    if (total_ > 0) {
+        std::fprintf(stderr, "\rkel: %s: %3u%%", label_.c_str(), unsigned(done_ * 100 / total_ > 100 ? 100 : done_ * 100 / total_));
+    } else {
+        std::fprintf(stderr, "\rkel: %s: %llu MB", label_.c_str(), static_cast<unsigned long long>(done_ >> 20));
+    }
+    std::fflush(stderr);
 }
 
 }  // namespace kel::app

@@ -28,4 +28,19 @@ std::string sampleDataDir();
 // Seconds on a monotonic clock, for throughput figures.
 double nowSeconds();
 
+// A progress line on standard error for long runs ("kel: NAME: 42%"), shown only when standard error is a
+// terminal and the run has lasted over a second; redrawn at most four times a second and erased at the end.
+class Progress {
+public:
+    Progress(std::string label, std::uint64_t totalBytes);
+    ~Progress();
+    void advance(std::uint64_t bytes);
+
+private:
+    std::string label_;
+    std::uint64_t total_, done_ = 0;
+    double start_, lastDraw_ = 0;
+    bool enabled_, drawn_ = false;
+};
+
 }  // namespace kel::app

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <vector>
 
 namespace kel {
@@ -33,6 +34,22 @@ inline ByteSink memorySink(std::vector<std::uint8_t>& out) {
         out.insert(out.end(), data, data + len);
         return true;
     };
+}
+
+// Drives a push-style writer (write(p, n), finish(), output() drained by the caller) from a source to a sink.
+// Returns an empty string on success, else "write error".
+template <typename Writer>
+std::string pumpWriter(Writer& writer, const ByteSource& in, const ByteSink& out) {
+    std::vector<std::uint8_t> buf(1 << 16);
+    for (std::size_t got; (got = in(buf.data(), buf.size())) > 0;) {
+        writer.write(buf.data(), got);
+        if (!writer.output().empty()) {
+            if (!out(writer.output().data(), writer.output().size())) return "write error";
+            writer.output().clear();
+        }
+    }
+    writer.finish();
+    return out(writer.output().data(), writer.output().size()) ? "" : "write error";
 }
 
 // Reads exact amounts from a source, buffering what it over-reads.

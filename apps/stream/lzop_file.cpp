@@ -129,18 +129,7 @@ void LzopWriter::finish() {
 
 std::string lzopCompress(const ByteSource& in, const ByteSink& out, const LzopOptions& options) {
     LzopWriter writer(options);
-    std::vector<std::uint8_t> buf(1 << 16);
-    for (;;) {
-        const std::size_t got = in(buf.data(), buf.size());
-        if (got == 0) break;
-        writer.write(buf.data(), got);
-        if (!writer.output().empty()) {
-            if (!out(writer.output().data(), writer.output().size())) return "write error";
-            writer.output().clear();
-        }
-    }
-    writer.finish();
-    return out(writer.output().data(), writer.output().size()) ? "" : "write error";
+    return pumpWriter(writer, in, out);
 }
 
 std::string lzopDecompress(const ByteSource& in, const ByteSink& out) {

@@ -88,18 +88,7 @@ void LzssWriter::finish() {
 
 std::string lzssCompress(const ByteSource& in, const ByteSink& out) {
     LzssWriter writer;
-    std::vector<std::uint8_t> buf(1 << 16);
-    for (;;) {
-        const std::size_t got = in(buf.data(), buf.size());
-        if (got == 0) break;
-        writer.write(buf.data(), got);
-        if (!writer.output().empty()) {
-            if (!out(writer.output().data(), writer.output().size())) return "write error";
-            writer.output().clear();
-        }
-    }
-    writer.finish();
-    return out(writer.output().data(), writer.output().size()) ? "" : "write error";
+    return pumpWriter(writer, in, out);
 }
 
 std::string lzssDecompress(const ByteSource& in, const ByteSink& out) {
