@@ -184,7 +184,7 @@ public:
 
     // Decodes the frame whose magic has been read.
     std::string frame() {
-        std::uint8_t desc[14];
+        std::uint8_t desc[2 + 8 + 4 + 1];  // FLG, BD, content size, dictionary ID, header checksum
         if (!in_.readExact(desc, 2)) return "truncated input";
         const unsigned flg = desc[0], bd = desc[1];
         if ((flg >> 6) != 1) return "corrupt input: unsupported frame version";
