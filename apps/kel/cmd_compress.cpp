@@ -173,7 +173,7 @@ const Format* findFormat(const std::string& name) {
 
 void printCompressUsage(std::FILE* out) {
     std::fprintf(out,
-                 "Usage: kel c [-f FORMAT] [-l LEVEL] [--hc] [--linked] [--fast] [-T N] [-c] [-k] [-f] [FILE...]\n"
+                 "Usage: kel c [-f FORMAT] [-l LEVEL] [--hc] [--linked] [--fast] [-T N] [-c] [-k] [-F] [FILE...]\n"
                  "Compress each FILE to FILE.SUFFIX and remove FILE; with no FILE, or when FILE is -, compress\n"
                  "standard input to standard output.\n\n"
                  "  -f FORMAT, --format=FORMAT  gzip (.gz, the default), zlib (.zz), deflate (.deflate, raw) or\n"
@@ -195,9 +195,9 @@ void printCompressUsage(std::FILE* out) {
                  "                              tools decode the concatenation); other formats use one thread\n"
                  "  -c, --stdout                write to standard output, keep the input files\n"
                  "  -k, --keep                  keep the input files\n"
-                 "  -f, --force                 overwrite existing outputs, compress files that already have the\n"
+                 "  -F, --force                 overwrite existing outputs, compress files that already have the\n"
                  "                              suffix, write compressed data to a terminal\n"
-                 "-f followed by a format name selects the format; otherwise it means --force.\n"
+                 "-f always takes a format name; an unknown name is an error and no file is touched.\n"
                  "Exit status: 0 success, 1 a file could not be compressed, 2 usage error.\n");
 }
 
@@ -302,20 +302,24 @@ int parseOptions(int argc, char** argv, Options& o, bool& helpShown) {
                 text = argv[++i];
             }
             if (!parseLevel(text, o.level)) return bad("invalid level '" + text + "'");
-        } else if (a == "-f") {
-            // A format name after -f selects the format; anything else leaves -f as --force.
-            if (i + 1 < argc && findFormat(argv[i + 1]) != nullptr) {
-                setFormat(argv[++i]);
-            } else {
-                o.force = true;
+        } else if (a.rfind("-f", 0) == 0) {
+            // -f always takes a format name: falling back to --force when the name is mistyped would overwrite
+            // outputs and remove inputs the user meant to keep.
+            std::string name = a.substr(2);
+            if (name.empty()) {
+                if (i + 1 >= argc) return bad("-f needs a format name");
+                name = argv[++i];
             }
-        } else if (a.rfind("-f", 0) == 0 && findFormat(a.substr(2)) != nullptr) {
-            setFormat(a.substr(2));
-        } else if (a.find_first_not_of("ckf", 1) == std::string::npos) {
+            if (!setFormat(name)) {
+                struct stat st;
+                const bool isFile = stat(name.c_str(), &st) == 0;
+                return bad("unknown format '" + name + "'" + (isFile ? " (to force, use --force or -F)" : ""));
+            }
+        } else if (a.find_first_not_of("ckF", 1) == std::string::npos) {
             for (std::size_t k = 1; k < a.size(); ++k) {
                 if (a[k] == 'c') o.toStdout = true;
                 if (a[k] == 'k') o.keep = true;
-                if (a[k] == 'f') o.force = true;
+                if (a[k] == 'F') o.force = true;
             }
         } else {
             return bad("unknown option '" + a + "'");
@@ -462,7 +466,7 @@ std::string baseName(const std::string& path) {
 
 bool compressStdin(const Options& o) {
     if (!o.force && isatty(STDOUT_FILENO)) {
-        reportError("compressed data not written to a terminal; use -f to force");
+        reportError("compressed data not written to a terminal; use --force to force");
         return false;
     }
     InputInfo info;
@@ -485,12 +489,12 @@ bool publish(const std::string& tmp, const std::string& outName, bool force) {
         return true;
     }
     if (errno == EEXIST) {
-        reportError(outName + " already exists; use -f to overwrite");
+        reportError(outName + " already exists; use --force to overwrite");
         return false;
     }
     struct stat st;
     if (lstat(outName.c_str(), &st) == 0) {
-        reportError(outName + " already exists; use -f to overwrite");
+        reportError(outName + " already exists; use --force to overwrite");
         return false;
     }
     if (std::rename(tmp.c_str(), outName.c_str()) == 0) return true;
@@ -510,7 +514,7 @@ bool compressFile(const std::string& name, const Options& o) {
     }
     const std::string suffix = o.format->suffix;
     if (!o.force && !o.toStdout && endsWith(name, suffix)) {
-        reportError(name + " already has the " + suffix + " suffix; use -f to compress it again");
+        reportError(name + " already has the " + suffix + " suffix; use --force to compress it again");
         return false;
     }
     std::FILE* in = std::fopen(name.c_str(), "rb");
@@ -529,7 +533,7 @@ bool compressFile(const std::string& name, const Options& o) {
     if (o.toStdout) {
         if (!o.force && isatty(STDOUT_FILENO)) {
             std::fclose(in);
-            reportError("compressed data not written to a terminal; use -f to force");
+            reportError("compressed data not written to a terminal; use --force to force");
             return false;
         }
         const bool ok = compressWith(in, stdout, o, info, name, "(stdout)", totalBytes);
@@ -541,7 +545,7 @@ bool compressFile(const std::string& name, const Options& o) {
     struct stat existing;
     if (!o.force && lstat(outName.c_str(), &existing) == 0) {
         std::fclose(in);
-        reportError(outName + " already exists; use -f to overwrite");
+        reportError(outName + " already exists; use --force to overwrite");
         return false;
     }
     std::string tmp = outName + ".kel-XXXXXX";

@@ -76,7 +76,7 @@ void printDecompressUsage(std::FILE* out) {
                  "\n"
                  "  -c, --stdout      write to standard output; keep input files\n"
                  "  -k, --keep        keep input files\n"
-                 "  -f, --force       overwrite existing output files\n"
+                 "  -f, -F, --force   overwrite existing output files\n"
                  "  --format NAME     read every input as NAME, whatever its suffix\n"
                  "\n"
                  "Exit status: 0 success, 1 a file could not be decompressed (the others still are), 2 usage.\n");
@@ -291,6 +291,7 @@ int cmdDecompress(int argc, char** argv) {
                         opt.keep = true;
                         break;
                     case 'f':
+                    case 'F':  // kel c spells force -F because its -f takes a format
                         opt.force = true;
                         break;
                     case 'd':

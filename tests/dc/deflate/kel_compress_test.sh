@@ -52,7 +52,7 @@ fi
 "$kel" c < mixed | gzip -d | cmp -s - mixed || err "stdin to stdout"
 "$kel" c -f gzip - < one | gzip -d | cmp -s - one || err "'-' as input"
 
-# No overwrite without -f; the existing file stays as it was and the input stays too.
+# No overwrite without --force; the existing file stays as it was and the input stays too.
 echo keep-me > exists.gz
 cp one exists
 "$kel" c exists 2> msg
@@ -61,7 +61,9 @@ rc=$?
 grep -q "already exists" msg || err "overwrite refusal message: $(cat msg)"
 [ "$(cat exists.gz)" = keep-me ] || err "existing output was changed"
 [ -e exists ] || err "input removed although nothing was written"
-"$kel" c -f exists || err "-f did not overwrite"
+"$kel" c --force exists || err "--force did not overwrite"
+cp one exists
+"$kel" c -F exists || err "-F did not overwrite"
 gzip -dc exists.gz | cmp -s - one || err "forced output is wrong"
 
 # Errors: a missing file fails with status 1 while the other files are still done; usage errors give 2.
@@ -76,7 +78,22 @@ grep -q "missing" msg || err "missing-file message: $(cat msg)"
 "$kel" c --bogus one 2> /dev/null
 [ $? -eq 2 ] || err "unknown option is not a usage error"
 "$kel" c -f nosuchformat 2> /dev/null
-[ $? -eq 1 ] || err "'-f NAME' with an unknown name should mean --force and fail on the missing file"
+[ $? -eq 2 ] || err "'-f NAME' with an unknown name is not a usage error"
+
+# A mistyped format never falls back to --force: the existing output and the input stay untouched.
+printf 'report' > report
+echo keep-me > report.gz
+"$kel" c -f bz2 report 2> msg
+rc=$?
+[ $rc -eq 2 ] || err "'-f bz2' returned $rc, not 2"
+grep -q "unknown format 'bz2'" msg || err "mistyped format message: $(cat msg)"
+[ "$(cat report.gz)" = keep-me ] || err "a mistyped format overwrote report.gz"
+[ "$(cat report)" = report ] || err "a mistyped format removed report"
+"$kel" c -f report 2> /dev/null
+[ $? -eq 2 ] || err "'-f FILE' is not a usage error"
+[ -e report ] || err "'-f FILE' removed the file"
+"$kel" c -f 2> /dev/null
+[ $? -eq 2 ] || err "'-f' without a name is not a usage error"
 
 # A file that already has the suffix is left alone unless forced; directories are refused.
 cp one twice.gz
