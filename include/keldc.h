@@ -151,8 +151,13 @@ KelStatus kelsDeflateLZ77_8u(const Kel8u** pSrcPtr, Kel32s* pSrcLen, Kel32u* pSr
  *
  * @param[in,out] pSrcPtr       pointer to the next source byte; advanced over the bytes consumed
  * @param[in,out] pSrcLen       source bytes available; reduced by the bytes consumed
- * @param[in,out] pSrcPos       position of *pSrcPtr; advanced by the bytes consumed. When it nears 2^31 all
- *                              positions are shifted down (it becomes windowSize and the tables are adjusted)
+ * @param[in,out] pSrcPos       position of *pSrcPtr; advanced by the bytes consumed. Before it can pass 2^31 all
+ *                              positions are shifted down: when *pSrcPos > windowSize and 0x7FFFFFFF - *pSrcLen
+ *                              <= *pSrcPos + windowSize + *pSrcLen (unsigned 32-bit), it becomes windowSize and
+ *                              every table entry e becomes max(max(e, -32768) - delta, -32768), delta being the
+ *                              shift (the chain table only in the 4-byte modes); a position of 2^31 or more is
+ *                              shifted likewise. Every call with input makes progress; only a source of nearly
+ *                              2^31 bytes in one call is consumed in part (present the rest again)
  * @param[in]     pHistoryEnd   end of the history (normally equal to *pSrcPtr)
  * @param[in]     windowSize    window in bytes: 256 to 32768, a power of two; pHashChain entries
  * @param[in,out] pHashHeads    hash heads, hashTableSize entries
@@ -285,12 +290,13 @@ KelStatus kelsDeflateHuff_8u(const Kel8u* pLitLenIn, const Kel16u* pDistIn, Kel3
  * With flushMode 0 or 1 the call stops before position end - 258 (end = *pSrcPos + *pSrcLen) so that no match
  * reads past the source; present the rest again, followed by more, in the next call. With flushMode 2 or more it
  * makes one more parse step and counts every byte after it as a literal; if at most three bytes are left before
- * that step, they are neither counted nor consumed. Positions are never rebased here.
+ * that step, they are neither counted nor consumed. Positions are shifted down by the rule of the encoder (head
+ * table only), so that given the same position and length both shift at the same call.
  *
  * @param[in,out] pSrcPtr       pointer to the next source byte; advanced over the bytes consumed
  * @param[in,out] pSrcLen       source bytes available; reduced by the bytes consumed
- * @param[in,out] pSrcPos       position of *pSrcPtr; advanced by the bytes consumed. A source that would carry
- *                              positions beyond 2^31 - 65536 is consumed only up to there
+ * @param[in,out] pSrcPos       position of *pSrcPtr; advanced by the bytes consumed. Before it can pass 2^31 it
+ *                              becomes windowSize and the head entries are shifted, as for kelsDeflateLZ77Fast_8u
  * @param[in]     pHistoryEnd   end of the history (normally equal to *pSrcPtr)
  * @param[in]     windowSize    window in bytes: 256 to 32768, a power of two
  * @param[in,out] pHashHeads    hash heads, hashTableSize entries
@@ -375,8 +381,8 @@ KelStatus kelsDeflateLZ77FastestGenHeader_8u(const DeflateCodeEntry* pLitLenCode
  *
  * @param[in,out] pSrcPtr       pointer to the next source byte; advanced over the bytes encoded
  * @param[in,out] pSrcLen       source bytes available; reduced by the bytes encoded
- * @param[in,out] pSrcPos       position of *pSrcPtr; advanced by the bytes encoded. When it nears 2^31 all
- *                              positions are shifted down (it becomes windowSize and the head entries are adjusted)
+ * @param[in,out] pSrcPos       position of *pSrcPtr; advanced by the bytes encoded. Before it can pass 2^31 it
+ *                              becomes windowSize and the head entries are shifted, as for kelsDeflateLZ77Fast_8u
  * @param[in]     pHistoryEnd   end of the history (normally equal to *pSrcPtr)
  * @param[in]     windowSize    window in bytes: 256 to 32768, a power of two
  * @param[in,out] pHashHeads    hash heads, hashTableSize entries

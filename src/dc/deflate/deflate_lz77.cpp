@@ -22,21 +22,10 @@ constexpr DeflateMatchParams loc_vec_match[30] = {
     {32, 8, 32, 16}, {128, 8, 256, 16}, {144, 8, 256, 16}, {192, 32, 258, 128}, {512, 32, 258, 258},
 };
 
-// The value below every usable position after a rebase: entries are clamped to it rather than wrapping.
-constexpr Kel32s kEmptyFloor = -32768;
-
 // Both sizes are used as masks (size - 1). A size that is not a power of two still indexes inside its table (the
 // mask is below the size); it only makes distinct positions share slots.
 bool n8_tableSizesValid(Kel32u windowSize, Kel32u hashTableSize) {
     return windowSize >= 256 && windowSize <= 32768 && hashTableSize >= 256 && hashTableSize <= 65536;
-}
-
-void n8_rebaseTable(Kel32s* table, Kel32u n, Kel32s delta) {
-    for (Kel32u i = 0; i < n; ++i) {
-        const Kel64s e = table[i] < kEmptyFloor ? kEmptyFloor : table[i];
-        const Kel64s moved = e - delta;
-        table[i] = moved < kEmptyFloor ? kEmptyFloor : Kel32s(moved);
-    }
 }
 
 enum class MatcherKind { Greedy, Lazy };
@@ -64,22 +53,15 @@ KelStatus n8_runMatcher(MatcherKind kind, const Kel8u** pSrcPtr, Kel32s* pSrcLen
 
     const Kel32s len = *pSrcLen;
     Kel32u s = *pSrcPos;
-    // Shift positions down before they can overflow: when s is large against the room left for this call. The
-    // second condition also catches positions already beyond 2^31 - 65536, which the first, evaluated modulo 2^32,
-    // can miss for absurd lengths.
-    if (s > windowSize && ((0x7FFFFFFFu - Kel32u(len) <= s + windowSize + Kel32u(len)) || s > 0x7FFFFFFFu - 0x10000u)) {
+    // Shift positions down before they can overflow (see deflate_internal.h). The 3-byte mode has no chains.
+    if (n8_needsRebase(s, len, windowSize)) {
         const Kel32s delta = Kel32s(s - windowSize);
         n8_rebaseTable(pHashHeads, hashTableSize, delta);
         if (kind == MatcherKind::Lazy || mp.maxChain >= 1) n8_rebaseTable(pHashChain, windowSize, delta);
         s = windowSize;
         *pSrcPos = s;
     }
-
-    // A negative length consumes nothing. A length that would carry positions past 2^31 - 65536 is cut; the
-    // caller sees the rest unconsumed and presents it again (only sources near 2 GiB in one call are affected).
-    Kel32s useLen = len < 0 ? 0 : len;
-    const Kel64s room = Kel64s(0x7FFFFFFF) - 0x10000 - Kel64s(s);
-    if (Kel64s(useLen) > room) useLen = room > 0 ? Kel32s(room) : 0;
+    const Kel32s useLen = n8_usableLength(s, len);
 
     Lz77Job job;
     job.src = *pSrcPtr;

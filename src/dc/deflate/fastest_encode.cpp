@@ -31,7 +31,7 @@ struct EncodeJob {
     const Kel8u* src;
     const Kel8u* hist;
     Kel32s s;    // position of src[0]
-    Kel32s len;  // usable source bytes (positions stay below 2^31 - 65536)
+    Kel32s len;  // usable source bytes (positions stay at or below kPosLimit)
     Kel32s windowSize;
     Kel32u hashMask;
     Kel32s* heads;
@@ -394,12 +394,12 @@ KelStatus n8_fastestEncode(const Kel8u** pSrcPtr, Kel32s* pSrcLen, Kel32u* pSrcP
     const Kel32s len = *pSrcLen;
     Kel32u s = *pSrcPos;
     // Positions shift down before they can overflow, exactly as the hash-chain matchers rebase (heads only).
-    if (s > windowSize && ((0x7FFFFFFFu - Kel32u(len) <= s + windowSize + Kel32u(len)) || s > 0x7FFFFFFFu - 0x10000u)) {
+    if (n8_needsRebase(s, len, windowSize)) {
         n8_fastRebaseHeads(pHashHeads, hashTableSize, Kel32s(s - windowSize));
         s = windowSize;
         *pSrcPos = s;
     }
-    const Kel32s useLen = n8_fastUsableLength(s, len);
+    const Kel32s useLen = n8_usableLength(s, len);
 
     EncodeJob j;
     j.src = *pSrcPtr;

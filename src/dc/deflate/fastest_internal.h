@@ -7,6 +7,7 @@
 // same parse, so codes built from the statistics of a block fit the symbols its encoding writes.
 #pragma once
 
+#include "dc/deflate/deflate_internal.h"
 #include "dc/deflate/deflate_tables.h"
 #include "dc/deflate/rand_vec.h"
 #include "keldc.h"
@@ -17,7 +18,6 @@ inline constexpr int kFastLitLenSymbols = 286;
 inline constexpr int kFastDistSymbols = 30;
 inline constexpr int kFastCodeLengthSymbols = 19;
 inline constexpr int kFastMaxMatch = 258;
-inline constexpr Kel32s kFastEmptyFloor = -32768;  // rebased entries never fall below this
 
 // ---- Constant tables ------------------------------------------------------------------------------------------
 
@@ -162,22 +162,10 @@ inline bool n8_fastSizesValid(Kel32u windowSize, Kel32u hashTableSize) {
     return windowSize >= 256 && windowSize <= 32768 && hashTableSize >= 256 && hashTableSize <= 65536;
 }
 
-// The part of a call's source that keeps every position below 2^31 - 65536, so that sums such as pos + 258 or
-// c + windowSize never overflow: a negative length counts as 0, a longer one is cut (the rest stays unconsumed).
-inline Kel32s n8_fastUsableLength(Kel32u s, Kel32s len) {
-    if (len <= 0) return 0;
-    const Kel64s room = Kel64s(0x7FFFFFFF) - 0x10000 - Kel64s(s);
-    if (Kel64s(len) > room) return room > 0 ? Kel32s(room) : 0;
-    return len;
-}
-
-// Shifts the head entries down by delta, clamping at kFastEmptyFloor, as the hash-chain matchers rebase.
+// Positions shift down and sources are cut exactly as for the hash-chain matchers (deflate_internal.h), the head
+// table alone being shifted.
 inline void n8_fastRebaseHeads(Kel32s* heads, Kel32u n, Kel32s delta) {
-    for (Kel32u i = 0; i < n; ++i) {
-        const Kel64s e = heads[i] < kFastEmptyFloor ? kFastEmptyFloor : heads[i];
-        const Kel64s moved = e - delta;
-        heads[i] = moved < kFastEmptyFloor ? kFastEmptyFloor : Kel32s(moved);
-    }
+    n8_rebaseTable(heads, n, delta);
 }
 
 // ---- Codes ----------------------------------------------------------------------------------------------------

@@ -16,7 +16,7 @@ struct StatJob {
     const Kel8u* src;
     const Kel8u* hist;
     Kel32s s;    // position of src[0]
-    Kel32s len;  // usable source bytes (positions stay below 2^31 - 65536)
+    Kel32s len;  // usable source bytes (positions stay at or below kPosLimit)
     Kel32s windowSize;
     Kel32u hashMask;
     Kel32s* heads;
@@ -81,8 +81,16 @@ extern "C" KelStatus n8_kelsDeflateLZ77FastestGetStat_8u(const Kel8u** pSrcPtr, 
     if (!n8_fastSizesValid(windowSize, hashTableSize)) return kelStatusBadSize;
 
     const Kel32s len = *pSrcLen;
-    const Kel32u s = *pSrcPos;
-    const Kel32s useLen = n8_fastUsableLength(s, len);
+    Kel32u s = *pSrcPos;
+    // The counting pass shifts its own head table down by the encoder's rule (heads only). Without this its
+    // positions would run into 2^31 on a long stream and every call from there on would consume nothing. Given the
+    // same position and length as the encoder it shifts at the same call, to the same positions.
+    if (n8_needsRebase(s, len, windowSize)) {
+        n8_fastRebaseHeads(pHashHeads, hashTableSize, Kel32s(s - windowSize));
+        s = windowSize;
+        *pSrcPos = s;
+    }
+    const Kel32s useLen = n8_usableLength(s, len);
     if (useLen == 0) return kelStatusOk;
 
     StatJob j;

@@ -4,11 +4,12 @@
 // a byte loop; everything else (hashing, chain walks, item and count output, the bounds near the end of input)
 // is this one text, so the two builds cannot drift apart.
 //
-// Positions are 32-bit stream positions (see keldc.h). The exported entries clamp the source length so that
-// s + len + 65536 stays below 2^31: every sum below (pos + 261, pos + best, c + windowSize) is then free of
-// overflow. Candidates come from the caller's hash tables, which a careless caller may have filled with anything;
-// the walks therefore accept a candidate c only if pos - windowSize < c < pos, which is always true for tables
-// built by these functions and keeps every comparison inside the history and the bytes already seen.
+// Positions are 32-bit stream positions (see keldc.h). The exported entries shift positions down or cut the source
+// so that s + len stays at or below kPosLimit (deflate_internal.h), 258 below 2^31: every sum below (pos + best,
+// pos + 3, the end of a match) is then free of overflow; a candidate c enters a sum only once it lies in the window.
+// Candidates come from the caller's hash tables, which a careless caller may have filled with anything; the walks
+// therefore accept a candidate c only if pos - windowSize < c < pos, which is always true for tables built by these
+// functions and keeps every comparison inside the history and the bytes already seen.
 #pragma once
 
 #include "dc/deflate/deflate_internal.h"

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <numeric>
+#include <string>
 #include <vector>
 
 #include "dc/deflate/deflate_test_util.h"
@@ -557,6 +559,132 @@ TEST(DeflateFastestEncode, PositionsNear2GiBAreRebased) {
     Bytes out(dst.begin(), dst.begin() + o);
     finishBlock(out, pending, pendingCount, kFixedEob);
     expectRestores(src, out, "rebased");
+}
+
+// ---- Positions near 2^31 ----------------------------------------------------------------------------------------
+
+// Positions that a stream of small blocks reaches after about 2 GiB. With 16 KiB of input the positions do not
+// shift at the first two (2147417112 + 32768 + 16384 stays below 2^31 - 1 - 16384), so the calls must run right up
+// to 2^31 - 32768; at the third they shift (the position becomes windowSize, for the counting pass as well).
+struct HighStart {
+    Kel32u pos;
+    bool shifts;
+};
+constexpr HighStart kHighStarts[] = {{2147401728u, false}, {2147417112u, false}, {2147418112u, true}};
+constexpr std::size_t kHighHistory = 32768, kHighInput = 16384;
+
+// The head table as earlier calls leave it: positions start - kHighHistory to start - 1 of buf hashed.
+std::vector<Kel32s> headsBefore(const Bytes& buf, Kel32u start) {
+    auto heads = emptyHeads();
+    std::vector<Kel32s> chain(kWindow, -32768);
+    EXPECT_EQ(kelsDeflateUpdateHash_8u(buf.data(), start - Kel32u(kHighHistory), Kel32u(kHighHistory) + 3, heads.data(),
+                                       kHashSize, chain.data(), kWindow, 1),
+              kelStatusOk);
+    return heads;
+}
+
+struct HighRun {
+    StatResult counts;
+    Bytes out;                     // the encoder's block
+    std::vector<Kel32s> consumed;  // per call
+    Kel32u endPos = 0;
+};
+
+// Counts buf[kHighHistory..] from position `start`: one call with `flush`, then final calls until everything is
+// consumed or a call consumes nothing.
+HighRun statsFrom(const Bytes& buf, Kel32u start, Kel32u flush) {
+    HighRun r;
+    auto heads = headsBefore(buf, start);
+    const Kel8u* p = buf.data() + kHighHistory;
+    Kel32s len = Kel32s(kHighInput);
+    Kel32u pos = start;
+    for (Kel32u f = flush; len > 0 && r.consumed.size() < 8; f = 2) {
+        const Kel8u* before = p;
+        EXPECT_EQ(kelsDeflateLZ77FastestGetStat_8u(&p, &len, &pos, p, kWindow, heads.data(), kHashSize,
+                                                   r.counts.lit.data(), r.counts.dist.data(), f),
+                  kelStatusOk);
+        r.consumed.push_back(Kel32s(p - before));
+        if (p == before) break;
+    }
+    r.endPos = pos;
+    return r;
+}
+
+// Encodes buf[kHighHistory..] from position `start` as one final block, with fixed codes (codes null) or with the
+// given codes and header, which the caller writes at any position but 0; calls as for statsFrom.
+HighRun encodeFrom(const Bytes& buf, Kel32u start, Kel32u flush, const Codes* codes, const Bytes& header,
+                   Kel32s headerBits) {
+    HighRun r;
+    auto heads = headsBefore(buf, start);
+    Kel16u pending = 3;  // final block, fixed codes
+    Kel32u pendingCount = 3;
+    if (codes != nullptr) {
+        r.out.assign(header.begin(), header.begin() + headerBits / 8);
+        pendingCount = Kel32u(headerBits % 8);
+        pending = Kel16u(header[std::size_t(headerBits / 8)] & ((1u << pendingCount) - 1));
+    }
+    const Kel8u* p = buf.data() + kHighHistory;
+    Kel32s len = Kel32s(kHighInput);
+    Kel32u pos = start;
+    Bytes dst(4 * kHighInput);
+    for (Kel32u f = flush; len > 0 && r.consumed.size() < 8; f = 2) {
+        const Kel8u* before = p;
+        Kel32u o = 0;
+        EXPECT_EQ(
+            kelsDeflateLZ77Fastest_8u(&p, &len, &pos, p, kWindow, heads.data(), kHashSize, &pending, &pendingCount,
+                                      dst.data(), Kel32u(dst.size()), &o, codes ? codes->lit.data() : nullptr,
+                                      codes ? codes->dist.data() : nullptr, f),
+            kelStatusOk);
+        r.out.insert(r.out.end(), dst.begin(), dst.begin() + o);
+        r.consumed.push_back(Kel32s(p - before));
+        if (p == before) break;
+    }
+    finishBlock(r.out, pending, pendingCount, codes ? codes->lit[256] : kFixedEob);
+    r.endPos = pos;
+    return r;
+}
+
+TEST(DeflateFastestEncode, PositionsNear2To31ConsumeEverythingLikeLowPositions) {
+    SCOPED_TRACE(seedNote());
+    auto rng = makeRng(59);
+    const Bytes buf = kel::test::repetitiveBytes(rng, kHighHistory + kHighInput);
+    const Bytes history(buf.begin(), buf.begin() + long(kHighHistory));
+    const Bytes input(buf.begin() + long(kHighHistory), buf.end());
+    for (const HighStart& hs : kHighStarts) {
+        // The same stream low down: every distance and window test is relative, so counts and bits must agree.
+        const Kel32u low = hs.pos % kWindow + 2 * kWindow;
+        const Kel32u shiftedEnd = (hs.shifts ? kWindow : hs.pos) + Kel32u(kHighInput);
+        for (Kel32u flush : {0u, 2u}) {
+            SCOPED_TRACE("from " + std::to_string(hs.pos) + " flush " + std::to_string(flush));
+            const HighRun stats = statsFrom(buf, hs.pos, flush), statsLow = statsFrom(buf, low, flush);
+            const Kel32s counted = std::accumulate(stats.consumed.begin(), stats.consumed.end(), 0);
+            EXPECT_GE(counted, Kel32s(kHighInput) - 3);  // a final call may leave three bytes uncounted
+            EXPECT_EQ(stats.consumed, statsLow.consumed);
+            EXPECT_EQ(stats.counts.lit, statsLow.counts.lit);
+            EXPECT_EQ(stats.counts.dist, statsLow.counts.dist);
+            EXPECT_EQ(stats.endPos, shiftedEnd - Kel32u(Kel32s(kHighInput) - counted));
+
+            Codes codes;
+            ASSERT_EQ(genCodes(stats.counts.lit, stats.counts.dist, codes), kelStatusOk);
+            Bytes header(286);
+            Kel32s headerBytes = 0, headerBits = 0;
+            ASSERT_EQ(kelsDeflateLZ77FastestGenHeader_8u(codes.lit.data(), codes.dist.data(), header.data(),
+                                                         &headerBytes, &headerBits),
+                      kelStatusOk);
+            for (const Codes* c : std::initializer_list<const Codes*>{nullptr, &codes}) {
+                SCOPED_TRACE(c ? "dynamic codes" : "fixed codes");
+                const HighRun high = encodeFrom(buf, hs.pos, flush, c, header, headerBits);
+                const HighRun ref = encodeFrom(buf, low, flush, c, header, headerBits);
+                EXPECT_EQ(std::accumulate(high.consumed.begin(), high.consumed.end(), 0), Kel32s(kHighInput));
+                EXPECT_EQ(high.consumed, ref.consumed);
+                EXPECT_EQ(high.endPos, shiftedEnd);
+                EXPECT_TRUE(high.out == ref.out);
+                Bytes back;
+                ASSERT_TRUE(kel::test::zlibInflate(high.out, -15, back, &history));
+                EXPECT_TRUE(back == input);
+            }
+        }
+    }
 }
 
 TEST(DeflateFastestEncode, SpotHeaderTrimsCounts) {

@@ -8,11 +8,14 @@
 #include <cstddef>
 #include <cstring>
 #include <functional>
+#include <numeric>
+#include <string>
 #include <vector>
 
 #include "dc/deflate/deflate_internal.h"
 #include "dc/deflate/deflate_tables.h"
 #include "dc/deflate/deflate_test_util.h"
+#include "dc/deflate/fastest_internal.h"
 #include "keldc.h"
 #include "support/test_util.h"
 
@@ -393,6 +396,101 @@ TEST(DeflateLZ77, PositionsRebaseBeforeOverflow) {
         if (isThreeByteLevel(level)) {
             Tables fresh;
             EXPECT_EQ(items, runStream(levelMatcher(Kel32u(level)), data, fresh, 60000));
+        }
+    }
+}
+
+// ---- Positions near 2^31 ---------------------------------------------------------------------------------------
+
+// Positions that a stream of small blocks reaches after about 2 GiB. With 16 KiB of input the positions do not
+// shift at the first two (2147417112 + 32768 + 16384 stays below 2^31 - 1 - 16384), so the call must run right
+// up to 2^31 - 32768; at the third they shift (it becomes windowSize).
+struct HighStart {
+    Kel32u pos;
+    bool shifts;
+};
+constexpr HighStart kHighStarts[] = {{2147401728u, false}, {2147417112u, false}, {2147418112u, true}};
+constexpr std::size_t kHighHistory = 32768, kHighInput = 16384;
+
+struct HighRun {
+    Items items;
+    std::vector<Kel32s> consumed;  // per call
+    Kel32u endPos = 0;
+};
+
+// Compresses buf[kHighHistory..] from position `start`, the history before it already hashed (as the earlier
+// calls of a stream would have left it): one call with `flush`, then final calls until everything is consumed or
+// a call consumes nothing.
+HighRun runFrom(const Matcher& m, bool threeByte, const Bytes& buf, Kel32u start, Kel32u flush) {
+    Tables t;
+    EXPECT_EQ(
+        kelsDeflateUpdateHash_8u(buf.data(), start - Kel32u(kHighHistory), Kel32u(kHighHistory) + (threeByte ? 2 : 3),
+                                 t.heads.data(), t.hashSize, t.chain.data(), t.windowSize, threeByte ? 0 : 1),
+        kelStatusOk);
+    HighRun r;
+    const Kel8u* p = buf.data() + kHighHistory;
+    Kel32s len = Kel32s(buf.size() - kHighHistory);
+    Kel32u pos = start;
+    Bytes lo(1 << 16);
+    std::vector<Kel16u> dO(lo.size());
+    for (Kel32u f = flush; len > 0 && r.consumed.size() < 8; f = 2) {
+        const Kel8u* before = p;
+        Kel32s room = Kel32s(lo.size());
+        EXPECT_EQ(m(&p, &len, &pos, p, t, lo.data(), dO.data(), &room, f), kelStatusOk);
+        r.consumed.push_back(Kel32s(p - before));
+        r.items.lit.insert(r.items.lit.end(), lo.begin(), lo.begin() + (Kel32s(lo.size()) - room));
+        r.items.dist.insert(r.items.dist.end(), dO.begin(), dO.begin() + (Kel32s(lo.size()) - room));
+        if (p == before) break;
+    }
+    r.endPos = pos;
+    return r;
+}
+
+// One final fixed-code block holding the items: what zlib must restore after the history.
+Bytes fixedCodeBlock(const Items& items) {
+    Bytes out(items.lit.size() * 6 + 16);
+    Kel16u pending = 3;  // final block, fixed codes
+    Kel32u count = 3, at = 0;
+    EXPECT_EQ(kelsDeflateHuff_8u(items.lit.data(), items.dist.data(), Kel32u(items.lit.size()), &pending, &count,
+                                 kel::deflate::static_ltree, kel::deflate::static_dtree, out.data(), &at),
+              kelStatusOk);
+    out.resize(at);
+    out.push_back(Kel8u(pending & ((1u << count) - 1)));  // then the 7 zero bits of end-of-block
+    if (count + 7 > 8) out.push_back(0);
+    return out;
+}
+
+TEST(DeflateLZ77, PositionsNear2To31ConsumeEverythingLikeLowPositions) {
+    SCOPED_TRACE(kel::test::seedNote());
+    auto rng = kel::test::makeRng(15);
+    const Bytes buf = kel::test::repetitiveBytes(rng, kHighHistory + kHighInput);
+    const Bytes history(buf.begin(), buf.begin() + long(kHighHistory));
+    const Bytes input(buf.begin() + long(kHighHistory), buf.end());
+    const std::pair<const char*, Matcher> matchers[] = {
+        {"level 0", levelMatcher(0)},
+        {"level 1", levelMatcher(1)},
+        {"level 6", levelMatcher(6)},
+        {"fast", paramsMatcher(kelsDeflateLZ77Fast_8u, {48, 32, 32, 16})},
+        {"slow", paramsMatcher(kelsDeflateLZ77Slow_8u, {32, 8, 32, 16})},
+    };
+    for (const auto& [name, m] : matchers) {
+        const bool threeByte = std::string(name) == "level 0";
+        for (const HighStart& hs : kHighStarts) {
+            for (Kel32u flush : {0u, 2u}) {
+                SCOPED_TRACE(std::string(name) + " from " + std::to_string(hs.pos) + " flush " + std::to_string(flush));
+                const HighRun high = runFrom(m, threeByte, buf, hs.pos, flush);
+                // The same stream low down, at a position with the same chain slots (start modulo windowSize):
+                // distances and window tests are all relative, so the items must be the same.
+                const Kel32u low = hs.pos % 32768 + 65536;
+                const HighRun ref = runFrom(m, threeByte, buf, low, flush);
+                ASSERT_EQ(std::accumulate(ref.consumed.begin(), ref.consumed.end(), 0), Kel32s(kHighInput));
+                EXPECT_EQ(high.consumed, ref.consumed);
+                EXPECT_TRUE(high.items == ref.items);
+                EXPECT_EQ(high.endPos, (hs.shifts ? 32768u : hs.pos) + Kel32u(kHighInput));
+                Bytes out;
+                ASSERT_TRUE(kel::test::zlibInflate(fixedCodeBlock(high.items), -15, out, &history));
+                EXPECT_TRUE(out == input);
+            }
         }
     }
 }
