@@ -742,7 +742,15 @@ KelStatus kelsEncodeLZ4HCHashTableInit_8u(Kel8u** ppTables);
  *
  * One-call coding of a whole buffer as an LZO1X stream, and two decoders. Both decoders also accept a multi-part
  * container (byte 0x55, part count p of 1 to 32, p XOR 0x55, the total length T as 32-bit little-endian, the
- * compressed sizes of parts 1 to p-1, then the parts): part i decodes into the destination at i * (T / p).
+ * compressed sizes of parts 1 to p-1, then the parts): part i decodes into the destination at i * (T / p) and
+ * holds T / p bytes, the last part the remainder as well. Since a plain stream may begin with the same bytes
+ * (0x55 opens a run of 68 literals), a source is read as a container only when its parts tile it exactly, each
+ * part is a complete stream ending with its end marker at its last byte and producing exactly its slice, and
+ * the source as a whole is not one complete plain stream; otherwise it is one plain stream. So every output of
+ * an LZO1X encoder, this one's or another's, decodes as the stream it is.
+ *
+ * A stream ends at the first long-distance instruction with distance 16384, whatever its length field and tail
+ * bits (17 0 0 as written by the encoder, but also 17 1 0 or 16 0 17 0 0); bytes after it are not read.
  * ============================================================================================================ */
 
 /** Opaque LZO encoder state block: kelsEncodeLZOGetSize bytes of caller memory, prepared by kelsEncodeLZOInit_8u. */
@@ -786,26 +794,32 @@ KelStatus kelsEncodeLZOInit_8u(int method, Kel32u maxSrcLen, LZOState_8u* pLZOSt
 KelStatus kelsEncodeLZO_8u(const Kel8u* pSrc, Kel32u srcLen, Kel8u* pDst, Kel32u* pDstLen, LZOState_8u* pLZOState);
 
 /**
- * kelsDecodeLZO_8u - decode an LZO1X stream or multi-part container.
+ * kelsDecodeLZO_8u - decode an LZO1X stream or multi-part container, for trusted data.
  *
- * This decoder checks every bound too: it never reads outside the source nor writes outside the destination,
- * and reports a malformed stream with kelStatusLZOBrokenStream, exactly as kelsDecodeLZOSafe_8u does.
+ * An incoming *pDstLen above 0 is the capacity of pDst, checked as kelsDecodeLZOSafe_8u checks it (the checks
+ * cost next to nothing). An incoming 0 means "no capacity": the caller vouches that pDst holds the whole output
+ * (for a container, T bytes). The stream is then decoded with no limit on the output, and no byte is written
+ * past the last one it produces, so a destination of exactly the decoded size suffices. The source, the match
+ * distances and, for a container, its structure are checked in both cases: the decoder never reads outside
+ * pSrc[0, srcLen) nor reaches before pDst.
  *
  * @param[in]     pSrc    compressed bytes
- * @param[in]     srcLen  their number; 0, or a source beginning 17 0 0, decodes to 0 bytes
+ * @param[in]     srcLen  their number; 0, or a source beginning with an end marker, decodes to 0 bytes
  * @param[out]    pDst    destination
- * @param[in,out] pDstLen capacity of pDst in bytes; receives the bytes written (for a container, the sum over
- *                        its parts)
+ * @param[in,out] pDstLen in: capacity of pDst in bytes, or 0 for none (trusted data); out: the bytes written
+ *                        (for a container, the sum over its parts)
  * @return kelStatusNullPointer if pSrc, pDst or pDstLen is null; kelStatusLZOBrokenStream if the stream is
- *         malformed, runs past the source or the capacity, or a match reaches before the start of the output
- *         (pDst may then be partly written and *pDstLen holds what was written); otherwise kelStatusOk.
+ *         malformed, runs past the source or the capacity (or past 2^32 - 1 bytes of output), or a match
+ *         reaches before the start of the output (pDst may then be partly written and *pDstLen holds what was
+ *         written); otherwise kelStatusOk.
  */
 KelStatus kelsDecodeLZO_8u(const Kel8u* pSrc, Kel32u srcLen, Kel8u* pDst, Kel32u* pDstLen);
 
 /**
  * kelsDecodeLZOSafe_8u - decode an LZO1X stream or multi-part container, checking every read and write.
  *
- * Arguments, statuses and results as kelsDecodeLZO_8u; *pDstLen in is the capacity.
+ * Arguments, statuses and results as kelsDecodeLZO_8u, except that *pDstLen in is always the capacity: 0 is a
+ * capacity of 0 bytes, so any stream that produces output is broken.
  */
 KelStatus kelsDecodeLZOSafe_8u(const Kel8u* pSrc, Kel32u srcLen, Kel8u* pDst, Kel32u* pDstLen);
 

@@ -6,6 +6,10 @@
 // with a tail of 1 to 3 literals: a byte below 16 is a 2-byte match). Bytes of 16 and above mean the same in
 // every state. All bounds are checked once per instruction, before its bytes move; the copies then run with
 // 8- and 16-byte moves where the margins allow, which keeps the checks cheap.
+//
+// One parser serves three uses, chosen at compile time so that each loop carries only its own work: decoding into
+// a buffer of known capacity, decoding trusted data whose size the caller vouches for (no byte is written past the
+// last one the stream produces), and scanning a stream without writing it, which the container test relies on.
 #include <string.h>
 
 #include "dc/lzo/lzo_internal.h"
@@ -13,6 +17,12 @@
 namespace {
 
 enum class LzoState { kLiteral, kAfterRun, kAfterTail };
+
+enum class LzoOutput {
+    kCapacity,  // writes into dst[0, cap); moves may run past the end of an item while they stay below cap
+    kExact,     // writes into dst, never past the stream's own last byte: the caller knows only that size
+    kNone,      // writes nothing; distances and lengths are still checked against the output it would produce
+};
 
 // Reads a run or length extension: each zero byte adds 255, the first non-zero byte adds its value. Returns false
 // if the source ends first. The count of zero bytes is bounded by the source length, so the sum fits in 64 bits.
@@ -27,10 +37,11 @@ inline bool n8_readExtension(const Kel8u*& ip, const Kel8u* ipEnd, Kel64u& value
     return true;
 }
 
-// Copies len literals; both ranges were checked by the caller. Short runs (the common case) move as one or two
-// 16-byte blocks when both buffers have that much room left.
+// Copies len literals; both ranges were checked by the caller. With kCapacity, short runs (the common case) move
+// as one 16-byte block when both buffers have that much room left.
+template <LzoOutput kOut>
 inline void n8_copyLiterals(Kel8u* op, const Kel8u* ip, Kel64u len, const Kel8u* ipEnd, const Kel8u* opEnd) {
-    if (len <= 16 && ipEnd - ip >= 16 && opEnd - op >= 16) {
+    if (kOut == LzoOutput::kCapacity && len <= 16 && ipEnd - ip >= 16 && opEnd - op >= 16) {
         memcpy(op, ip, 16);
         return;
     }
@@ -39,9 +50,10 @@ inline void n8_copyLiterals(Kel8u* op, const Kel8u* ip, Kel64u len, const Kel8u*
 
 // Copies a match of len bytes from dist back; ranges checked by the caller. Overlapping matches (dist < len)
 // repeat their period, so they are copied forwards in steps no longer than dist.
+template <LzoOutput kOut>
 inline void n8_copyMatch(Kel8u* op, Kel32u dist, Kel64u len, const Kel8u* opEnd) {
     const Kel8u* from = op - dist;
-    if (dist >= 8 && static_cast<Kel64u>(opEnd - op) >= len + 8) {
+    if (kOut == LzoOutput::kCapacity && dist >= 8 && static_cast<Kel64u>(opEnd - op) >= len + 8) {
         // Word copies may write up to 7 bytes past the match, inside the destination; later output overwrites them.
         Kel8u* const end = op + len;
         do {
@@ -53,29 +65,44 @@ inline void n8_copyMatch(Kel8u* op, Kel32u dist, Kel64u len, const Kel8u* opEnd)
         } while (op < end);
         return;
     }
+    if (kOut == LzoOutput::kExact && dist >= 8) {
+        // Whole words while 8 or more bytes remain, then the rest byte by byte: nothing lands past the match.
+        Kel64u k = 0;
+        for (; k + 8 <= len; k += 8) {
+            Kel64u w;
+            memcpy(&w, from + k, 8);
+            memcpy(op + k, &w, 8);
+        }
+        for (; k < len; ++k) op[k] = from[k];
+        return;
+    }
     for (Kel64u k = 0; k < len; ++k) op[k] = from[k];
 }
 
-}  // namespace
-
-KelStatus n8_ownDecodeLZO1X(const Kel8u* src, Kel32u srcLen, Kel8u* dst, Kel32u cap, Kel32u* pOut) {
+// The parser. pos counts the output bytes produced so far; every instruction is checked against src[0, srcLen)
+// and against the room left, cap - pos, before it moves anything. cap is at most 2^32 - 1 in every mode, so pos
+// and each run or match length (bounded by the source length times 255) stay far below 2^64.
+template <LzoOutput kOut>
+KelStatus n8_parseLzo1x(const Kel8u* src, Kel32u srcLen, Kel8u* dst, Kel64u cap, Kel32u* pOut, Kel32u* pUsed) {
     const Kel8u* ip = src;
     const Kel8u* const ipEnd = src + srcLen;
-    Kel8u* op = dst;
-    Kel8u* const opEnd = dst + cap;
+    Kel64u pos = 0;
+    // Only kCapacity moves past the end of an item, and only below dst + cap, so opEnd is formed only there.
+    const Kel8u* const opEnd = kOut == LzoOutput::kCapacity ? dst + cap : nullptr;
     KelStatus status = kelStatusLZOBrokenStream;
     LzoState state = LzoState::kLiteral;
 
     if (ip >= ipEnd) goto done;
-    if (*ip >= 16) {
-        // First instruction: t - 17 literals (none for 16 and 17).
+    if (*ip > 17) {
+        // A first byte above 17 is a run of t - 17 literals. 16 and 17 are ordinary long-distance instructions
+        // (at the start of the output only their end-marker form is valid), so the loop below reads them.
         const Kel32u t = *ip++;
-        const Kel64u run = t > 17 ? t - 17 : 0;
-        if (static_cast<Kel64u>(ipEnd - ip) < run || static_cast<Kel64u>(opEnd - op) < run) goto done;
-        n8_copyLiterals(op, ip, run, ipEnd, opEnd);
-        op += run;
+        const Kel64u run = t - 17;
+        if (static_cast<Kel64u>(ipEnd - ip) < run || cap - pos < run) goto done;
+        if (kOut != LzoOutput::kNone) n8_copyLiterals<kOut>(dst + pos, ip, run, ipEnd, opEnd);
+        pos += run;
         ip += run;
-        state = run == 0 ? LzoState::kLiteral : run < 4 ? LzoState::kAfterTail : LzoState::kAfterRun;
+        state = run < 4 ? LzoState::kAfterTail : LzoState::kAfterRun;
     }
 
     for (;;) {
@@ -93,9 +120,9 @@ KelStatus n8_ownDecodeLZO1X(const Kel8u* src, Kel32u srcLen, Kel8u* dst, Kel32u 
                 } else {
                     run = t + 3;
                 }
-                if (static_cast<Kel64u>(ipEnd - ip) < run || static_cast<Kel64u>(opEnd - op) < run) goto done;
-                n8_copyLiterals(op, ip, run, ipEnd, opEnd);
-                op += run;
+                if (static_cast<Kel64u>(ipEnd - ip) < run || cap - pos < run) goto done;
+                if (kOut != LzoOutput::kNone) n8_copyLiterals<kOut>(dst + pos, ip, run, ipEnd, opEnd);
+                pos += run;
                 ip += run;
                 state = LzoState::kAfterRun;
                 continue;
@@ -140,24 +167,42 @@ KelStatus n8_ownDecodeLZO1X(const Kel8u* src, Kel32u srcLen, Kel8u* dst, Kel32u 
             } else {
                 dist = 16384 + ((t & 8) << 11) + (d16 >> 2);
                 if (dist == 16384) {
-                    status = kelStatusOk;  // end marker
+                    // The end marker, whatever its length field and tail bits say: neither is acted on.
+                    status = kelStatusOk;
                     goto done;
                 }
             }
         }
-        if (dist > static_cast<Kel64u>(op - dst) || static_cast<Kel64u>(opEnd - op) < len + tail ||
-            static_cast<Kel32u>(ipEnd - ip) < tail) {
-            goto done;
+        if (dist > pos || cap - pos < len + tail || static_cast<Kel32u>(ipEnd - ip) < tail) goto done;
+        if (kOut != LzoOutput::kNone) {
+            Kel8u* const op = dst + pos;
+            n8_copyMatch<kOut>(op, dist, len, opEnd);
+            for (Kel32u k = 0; k < tail; ++k) op[len + k] = ip[k];
         }
-        n8_copyMatch(op, dist, len, opEnd);
-        op += len;
-        for (Kel32u k = 0; k < tail; ++k) op[k] = ip[k];
-        op += tail;
+        pos += len + tail;
         ip += tail;
         state = tail ? LzoState::kAfterTail : LzoState::kLiteral;
     }
 
 done:
-    *pOut = static_cast<Kel32u>(op - dst);
+    *pOut = static_cast<Kel32u>(pos);
+    *pUsed = static_cast<Kel32u>(ip - src);
     return status;
+}
+
+// The largest output any call can report: lengths are 32-bit.
+constexpr Kel64u kLzoMaxOutput = 0xFFFFFFFFu;
+
+}  // namespace
+
+KelStatus n8_ownDecodeLZO1X(const Kel8u* src, Kel32u srcLen, Kel8u* dst, Kel32u cap, Kel32u* pOut, Kel32u* pUsed) {
+    return n8_parseLzo1x<LzoOutput::kCapacity>(src, srcLen, dst, cap, pOut, pUsed);
+}
+
+KelStatus n8_ownDecodeLZO1XExact(const Kel8u* src, Kel32u srcLen, Kel8u* dst, Kel32u* pOut, Kel32u* pUsed) {
+    return n8_parseLzo1x<LzoOutput::kExact>(src, srcLen, dst, kLzoMaxOutput, pOut, pUsed);
+}
+
+KelStatus n8_ownScanLZO1X(const Kel8u* src, Kel32u srcLen, Kel32u* pOut, Kel32u* pUsed) {
+    return n8_parseLzo1x<LzoOutput::kNone>(src, srcLen, nullptr, kLzoMaxOutput, pOut, pUsed);
 }
