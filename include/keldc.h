@@ -1202,8 +1202,9 @@ KelStatus kelsMTFInv_8u(const Kel8u* pSrc, Kel8u* pDst, int len, Kel8u* pMTFStat
  * appends it. A frequency table is 258 Kel32u counters indexed by symbol.
  *
  * Bit buffers: the caller keeps a Kel32u bit buffer filled from its most significant bit and a count of the valid
- * bits. Writers move whole bytes to the destination while 8 or more bits are held and room remains, and leave the
- * rest in the buffer; a count above 32 after a call means bits were lost for want of room.
+ * bits. Writers move whole bytes to the destination while 8 or more bits are held and room remains, also at the
+ * end of every call, so a call that had room returns with at most 7 bits held (the partial last byte, which the
+ * caller may pad or continue); a count above 32 after a call means bits were lost for want of room.
  *
  * One block: kelsEncodeZ1Z2_BZ2_8u16u (with a cleared frequency table), append and count the end-of-block symbol,
  * kelsEncodeHuffGetSize_BZ2_16u8u and kelsEncodeHuffInit_BZ2_16u8u, kelsPackHuffContext_BZ2_16u8u, then
@@ -1244,6 +1245,26 @@ KelStatus kelsEncodeZ1Z2_BZ2_8u16u(const Kel8u** ppSrc, int* pSrcLen, Kel16u* pD
 KelStatus kelsDecodeZ1Z2_BZ2_16u8u(const Kel16u** ppSrc, int* pSrcLen, Kel8u* pDst, int* pDstLen);
 
 /**
+ * HuffEncodeState_BZ2 - the layout of the Huffman encoder state that kelsEncodeHuffInit_BZ2_16u8u fills (the first
+ * 7780 bytes of the block; 7784 is sizeof, with tail padding). The selector list follows the length table at byte
+ * 7780: selectorCount bytes (the table of each group), then as many bytes of scratch that
+ * kelsPackHuffContext_BZ2_16u8u uses for their move-to-front form. The three pointers point into the block itself
+ * (to codes, lengths and the selector list) and are set by Init; the library reads the fields by offset, not
+ * through the pointers. Read the block through this type only if it is 8-byte aligned (malloc and new are); the
+ * functions themselves accept any alignment.
+ */
+typedef struct HuffEncodeState_BZ2 {
+    Kel32s alphabetSize;   /**< symbols per table, 1 to 258 */
+    Kel32s selectorCount;  /**< 50-symbol groups of the block: (n + 49) / 50 */
+    Kel32s tableCount;     /**< tables in use, 2 to 6 */
+    Kel32u* pCodes;        /**< &codes[0][0]: the code of symbol v in table t is pCodes[258 * t + v] */
+    Kel8u* pLengths;       /**< &lengths[0][0]: its length in bits is pLengths[258 * t + v] */
+    Kel8u* pSelectors;     /**< the selector list (byte 7780 of the block): group g uses table pSelectors[g] */
+    Kel32u codes[6][258];  /**< canonical code of each symbol, right-aligned; tables past tableCount unused */
+    Kel8u lengths[6][258]; /**< code length of each symbol, 1 to 17 */
+} HuffEncodeState_BZ2;
+
+/**
  * kelsEncodeHuffGetSize_BZ2_16u8u - size of the Huffman encoder state for blocks of up to len symbols:
  * ((len + 49) / 50) * 2 + 7780 bytes.
  *
@@ -1265,8 +1286,9 @@ KelStatus kelsEncodeHuffGetSize_BZ2_16u8u(int wndSize, int* pEncodeHuffStateSize
  * @param[in]  freqTable      258 counters: the symbol counts of the block
  * @param[in]  pSrc           the block's symbols, end-of-block symbol included
  * @param[in]  srcLen         number of symbols, at least 1
- * @param[out] pHuffState     state of kelsEncodeHuffGetSize_BZ2_16u8u(srcLen) bytes; it must not be moved or copied
- *                            afterwards
+ * @param[out] pHuffState     state of kelsEncodeHuffGetSize_BZ2_16u8u(srcLen) bytes, any alignment, laid out as
+ *                            HuffEncodeState_BZ2 followed by the selector list; it must not be moved or copied
+ *                            afterwards (its pointers point into it)
  * @return kelStatusNullPointer if freqTable, pSrc or pHuffState is null; kelStatusBadSize if sizeDictionary is
  *         outside 1 to 258 or srcLen < 1; otherwise kelStatusOk. Symbols at or above the alphabet size are coded
  *         as the last symbol of the alphabet.
@@ -1283,7 +1305,9 @@ KelStatus kelsEncodeHuffInit_BZ2_16u8u(int sizeDictionary, const Kel32u freqTabl
  * @param[in,out] ppSrc        symbol pointer; advanced past all symbols
  * @param[in,out] pSrcLen      number of symbols; set to 0
  * @param[out]    pDst         destination bytes
- * @param[in,out] pDstLen      destination capacity in bytes, at least 1; receives the number of bytes written
+ * @param[in,out] pDstLen      destination capacity in bytes, at least 1; receives the number of bytes written,
+ *                             every whole byte of the coded bits while room remains (at most 7 bits stay in
+ *                             *pCode then)
  * @param[in]     pHuffState   state prepared by kelsEncodeHuffInit_BZ2_16u8u for these symbols
  * @return kelStatusNullPointer if pCode, pCodeLenBits, ppSrc or pSrcLen is null, then if *ppSrc, pDst, pDstLen or
  *         pHuffState is null; kelStatusBadSize if *pDstLen < 1; kelStatusDstFull (warning) when the destination was
@@ -1301,7 +1325,9 @@ KelStatus kelsEncodeHuff_BZ2_16u8u(Kel32u* pCode, int* pCodeLenBits, const Kel16
  * @param[in,out] pCode        bit buffer
  * @param[in,out] pCodeLenBits number of valid bits in *pCode
  * @param[out]    pDst         destination bytes
- * @param[in,out] pDstLen      destination capacity in bytes, at least 1; receives the number of bytes written
+ * @param[in,out] pDstLen      destination capacity in bytes, at least 1; receives the number of bytes written,
+ *                             every whole byte of the section while room remains (at most 7 bits stay in *pCode
+ *                             then)
  * @param[in,out] pHuffState   state prepared by kelsEncodeHuffInit_BZ2_16u8u (its selector scratch is used)
  * @return kelStatusNullPointer if pCode, pCodeLenBits, pDst or pDstLen is null, then if pHuffState is null;
  *         kelStatusBadSize if *pDstLen < 1; kelStatusDstFull (warning) when bits were lost for want of room;
@@ -1317,16 +1343,19 @@ KelStatus kelsPackHuffContext_BZ2_16u8u(Kel32u* pCode, int* pCodeLenBits, Kel8u*
  * place in the state and the caller's bit buffer (filled from its most significant bit, the source's bytes
  * appended below the bits held) and return kelStatusSrcExhausted; call again with more source.
  *
- * The decoder state holds the selector list of one block. Its Init cannot know the size it was given, so the
- * state must be sized for the largest block the caller accepts: kelsDecodeHuffGetSize_BZ2_8u16u(900000) covers
- * every bzip2 block. A section announcing more than 18002 selectors (900 000 / 50 + 2) is rejected.
+ * The decoder state holds the selector list of one block, at most 18002 selectors (900 000 / 50 + 2, enough for
+ * any bzip2 block). A section may announce up to 32767 (its 15-bit count); the selectors past the first 18002 are
+ * read, checked and dropped, so symbols of a group past the kept selectors are an error. Init and the section
+ * reader cannot know the size the caller gave the state, so kelsDecodeHuffGetSize_BZ2_8u16u reports room for the
+ * full list whatever block size it is asked for, and nothing is ever written past the size it reports.
  * ============================================================================================================ */
 
 /**
  * kelsDecodeHuffGetSize_BZ2_8u16u - size of the Huffman decoder state for blocks of up to len symbols:
- * (len + 49) / 50 + 9364 bytes.
+ * max((len + 49) / 50, 18002) + 9364 bytes, that is 27366 bytes up to len = 900100. The state holds room for
+ * every selector a section can leave in it, whatever len is, so any size this function reports is safe.
  *
- * @param[in]  wndSize              number of symbols, at least 1 (900000 for any bzip2 block)
+ * @param[in]  wndSize              number of symbols, at least 1
  * @param[out] pDecodeHuffStateSize receives the size in bytes
  * @return kelStatusNullPointer if pDecodeHuffStateSize is null; kelStatusBadSize if wndSize < 1; otherwise
  *         kelStatusOk.
@@ -1364,7 +1393,7 @@ KelStatus kelsDecodeHuffInit_BZ2_8u16u(int sizeDictionary, Kel8u* pHuffState);
  *         decoded (the progress is reset); kelStatusDstFull (warning) when the destination filled first, or
  *         kelStatusSrcExhausted (warning) when the source ran out first or together with the room;
  *         kelStatusBadStream for a bit string that is no code of the table in use or for symbols past the last
- *         selector.
+ *         kept selector (the 18002nd at most).
  */
 KelStatus kelsDecodeHuff_BZ2_8u16u(Kel32u* pCode, int* pCodeLenBits, const Kel8u** ppSrc, int* pSrcLen, Kel16u* pDst,
                                    int* pDstLen, Kel8u* pHuffState);
@@ -1380,9 +1409,9 @@ KelStatus kelsDecodeHuff_BZ2_8u16u(Kel32u* pCode, int* pCodeLenBits, const Kel8u
  * @return kelStatusNullPointer if pCode, ppSrc, pSrcLen, pHuffState or pCodeLenBits is null, then if *ppSrc is
  *         null; kelStatusBadSize if *pSrcLen < 1; kelStatusOk when the section is complete (ready for
  *         kelsDecodeHuff_BZ2_8u16u); kelStatusSrcExhausted (warning) when the source ran out first;
- *         kelStatusBadStream for a table count outside 2 to 6, a selector count of 0 or above 18002, a selector
- *         naming no table, a code length outside 1 to 20 at any step or an over-subscribed table (the state must
- *         then be prepared again).
+ *         kelStatusBadStream for a table count outside 2 to 6, a selector count of 0, a selector naming no table
+ *         (dropped selectors past 18002 included), a code length outside 1 to 20 at any step or an
+ *         over-subscribed table (the state must then be prepared again).
  */
 KelStatus kelsUnpackHuffContext_BZ2_8u16u(Kel32u* pCode, int* pCodeLenBits, const Kel8u** ppSrc, int* pSrcLen,
                                           Kel8u* pHuffState);

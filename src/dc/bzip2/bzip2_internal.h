@@ -15,7 +15,7 @@
 constexpr int kBz2GroupSize = 50;        // symbols per selector group
 constexpr int kBz2MaxTables = 6;         // coding tables per block
 constexpr int kBz2MaxAlphabet = 258;     // RUNA, RUNB, values 1 to 255 as 2 to 256, end of block
-constexpr int kBz2MaxSelectors = 18002;  // 900 000 / 50 + 2, the most any bzip2 block section may announce
+constexpr int kBz2MaxSelectors = 18002;  // 900 000 / 50 + 2: selectors a decoder keeps; the 15-bit count allows more
 constexpr int kBz2EncodeMaxLen = 17;     // longest code the encoder builds
 constexpr int kBz2DecodeMaxLen = 20;     // longest code the format allows
 constexpr int kBz2RunA = 0;

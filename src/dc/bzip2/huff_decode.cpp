@@ -28,26 +28,29 @@ struct HuffDecTable {
 enum Stage : Kel32s { kHeader = 0, kSelectors = 1, kTables = 2 };
 
 // The decoder state, placed at the first 4-byte boundary of the caller's block; the selector list follows it.
-// 7476 bytes plus alignment leave about 1880 of the 9364 fixed bytes unused, so the list always has room for
-// two selectors more than the block size the state was sized for implies (a block of n symbols may announce
-// up to (n + 49) / 50 + 2 selectors).
+// The list keeps at most 18002 selectors, the most a block of 900 000 bytes can use; a section may announce up to
+// 32767, and the ones past the kept count are checked and dropped (no group of a real block reaches them). The
+// size function reports room for the whole list whatever block size it is asked for: Init and the section reader
+// never learn that size, so a state sized for a short block must still hold the largest announcement.
 struct HuffDecState {
     Kel32s alphaSize;
     Kel32s ready;  // 1 once a complete section has been read
     Kel32s stage;
     Kel32s nTables;
-    Kel32s nSelectors;
-    Kel32s nRead;     // selectors read
-    Kel32s table;     // table whose lengths are being read
-    Kel32s symbol;    // lengths read of that table; -1 before its 5-bit start length
-    Kel32s length;    // current length
-    Kel32s group;     // symbol decoding: current group of 50 ...
-    Kel32s position;  // ... and symbols decoded in it
+    Kel32s nSelectors;  // as announced, 1 to 32767
+    Kel32s nKept;       // selectors stored: min(nSelectors, kBz2MaxSelectors)
+    Kel32s nRead;       // selectors read
+    Kel32s table;       // table whose lengths are being read
+    Kel32s symbol;      // lengths read of that table; -1 before its 5-bit start length
+    Kel32s length;      // current length
+    Kel32s group;       // symbol decoding: current group of 50 ...
+    Kel32s position;    // ... and symbols decoded in it
     Kel8u lens[kBz2MaxAlphabet + 2];
     HuffDecTable tables[kBz2MaxTables];
 };
-static_assert(sizeof(HuffDecState) + 3 + kBz2MaxSelectors - (900000 + 49) / 50 <= 9364,
-              "decoder state leaves no room for the selectors of a full bzip2 block");
+// Bytes of the block besides the selector list: the state, plus up to 3 bytes before its 4-byte boundary.
+constexpr int kDecFixedSize = 9364;
+static_assert(sizeof(HuffDecState) + 3 <= kDecFixedSize, "decoder state outgrows its fixed size");
 
 HuffDecState* n8_decState(Kel8u* p) {
     return reinterpret_cast<HuffDecState*>(n8_alignUp(p, 4));
@@ -149,9 +152,10 @@ KelStatus n8_readSection(HuffDecState* st, BitSource& in) {
         const int nSelectors = static_cast<int>(in.peek(18) & 0x7FFF);
         in.skip(18);
         if (nTables < 2 || nTables > kBz2MaxTables) return kelStatusBadStream;
-        if (nSelectors < 1 || nSelectors > kBz2MaxSelectors) return kelStatusBadStream;
+        if (nSelectors < 1) return kelStatusBadStream;
         st->nTables = nTables;
         st->nSelectors = nSelectors;
+        st->nKept = nSelectors < kBz2MaxSelectors ? nSelectors : kBz2MaxSelectors;
         st->nRead = 0;
         st->stage = kSelectors;
     }
@@ -164,11 +168,13 @@ KelStatus n8_readSection(HuffDecState* st, BitSource& in) {
             if (ones >= nTables) return kelStatusBadStream;
             if (ones >= in.cnt) return kelStatusSrcExhausted;  // no terminating zero yet
             in.skip(ones + 1);
-            sel[st->nRead++] = static_cast<Kel8u>(ones);
+            // Selectors past the kept ones must still name a table, but nothing is stored for them.
+            if (st->nRead < st->nKept) sel[st->nRead] = static_cast<Kel8u>(ones);
+            ++st->nRead;
         }
         alignas(16) Kel8u list[256];
         for (int i = 0; i < 256; ++i) list[i] = static_cast<Kel8u>(i);
-        n8_ownsMTFInv_8u(sel, sel, st->nSelectors, list);
+        n8_ownsMTFInv_8u(sel, sel, st->nKept, list);
         st->stage = kTables;
         st->table = 0;
         st->symbol = -1;
@@ -220,7 +226,9 @@ KelStatus n8_readSection(HuffDecState* st, BitSource& in) {
 extern "C" KelStatus n8_kelsDecodeHuffGetSize_BZ2_8u16u(int wndSize, int* pDecodeHuffStateSize) {
     if (pDecodeHuffStateSize == nullptr) return kelStatusNullPointer;
     if (wndSize < 1) return kelStatusBadSize;
-    *pDecodeHuffStateSize = (wndSize - 1) / kBz2GroupSize + 1 + 9364;
+    // Never less than the room for every selector a section can leave in the state (see HuffDecState).
+    const int groups = (wndSize - 1) / kBz2GroupSize + 1;
+    *pDecodeHuffStateSize = (groups > kBz2MaxSelectors ? groups : kBz2MaxSelectors) + kDecFixedSize;
     return kelStatusOk;
 }
 
@@ -232,6 +240,7 @@ extern "C" KelStatus n8_kelsDecodeHuffInit_BZ2_8u16u(int sizeDictionary, Kel8u* 
     st->ready = 0;
     st->nTables = 0;
     st->nSelectors = 0;
+    st->nKept = 0;
     n8_resetProgress(st);
     return kelStatusOk;
 }
@@ -267,8 +276,8 @@ extern "C" KelStatus n8_kelsDecodeHuff_BZ2_8u16u(Kel32u* pCode, int* pCodeLenBit
     if (*pDstLen < 1) return kelStatusBadSize;
 
     HuffDecState* const st = n8_decState(pHuffState);
-    if (st->ready != 1 || st->nTables < 2 || st->nTables > kBz2MaxTables || st->nSelectors < 1 ||
-        st->nSelectors > kBz2MaxSelectors || st->alphaSize < 1 || st->alphaSize > kBz2MaxAlphabet) {
+    if (st->ready != 1 || st->nTables < 2 || st->nTables > kBz2MaxTables || st->nKept < 1 ||
+        st->nKept > kBz2MaxSelectors || st->alphaSize < 1 || st->alphaSize > kBz2MaxAlphabet) {
         return kelStatusBadStream;
     }
     const Kel8u* const sel = n8_selectors(st);
@@ -284,7 +293,7 @@ extern "C" KelStatus n8_kelsDecodeHuff_BZ2_8u16u(Kel32u* pCode, int* pCodeLenBit
             ++group;
             position = 0;
         }
-        if (group >= st->nSelectors || sel[group] >= st->nTables) {
+        if (group >= st->nKept || sel[group] >= st->nTables) {
             status = kelStatusBadStream;
             break;
         }

@@ -7,8 +7,9 @@
 // group costs at most 50 * 17 = 850 bits per table, so no field carries into the next), making one addition per
 // symbol. Huffman lengths are limited to 17 bits by moving leaves up the tree when the plain code is deeper.
 //
-// Bits go out most significant first through a 64-bit accumulator; the caller's 32-bit buffer and count are
-// reproduced exactly at the end, including the count above 32 that signals bits lost for want of room.
+// Bits go out most significant first through a 64-bit accumulator; at the end the whole bytes go out while room
+// remains and the rest returns to the caller's 32-bit buffer, with a count above 32 if bits were lost for want of
+// room.
 #include "core/dc_exports.h"
 #include "dc/bzip2/bzip2_internal.h"
 #include "primitives/primitives.h"
@@ -19,24 +20,36 @@ constexpr int kIterations = 4;
 constexpr int kInitialCost = 15;  // length of a symbol outside a table's band in the initial tables
 constexpr int kCostBits = 10;     // field width of one table in a packed cost word
 
-// The encoder state, placed at the first 4-byte boundary of the caller's block and followed by the selector list
-// and its move-to-front scratch, one byte per group each. 12 + 6192 + 1548 = 7752 bytes: with up to 3 bytes of
-// alignment it fits the 7780 fixed bytes the size function reports.
-struct HuffEncState {
-    Kel32s alphaSize;
-    Kel32s nSelectors;
-    Kel32s nTables;
-    Kel32u code[kBz2MaxTables][kBz2MaxAlphabet];
-    Kel8u len[kBz2MaxTables][kBz2MaxAlphabet];
-};
-static_assert(sizeof(HuffEncState) + 3 <= 7780, "encoder state outgrows its size");
+// The encoder state has the public layout of HuffEncodeState_BZ2 (keldc.h) from the first byte of the caller's
+// block: three counts, three pointers into the block for callers that read the tables, the code table, the length
+// table, then the selector list and its move-to-front scratch, one byte per group each. The fields are reached by
+// offset, through memcpy for the multi-byte ones, so the block may have any alignment and the pointers are only
+// written, never trusted. 40 + 6192 + 1548 = 7780 bytes come before the list, the fixed part the size function
+// reports.
+constexpr size_t kEncAlphaOff = offsetof(HuffEncodeState_BZ2, alphabetSize);
+constexpr size_t kEncSelCountOff = offsetof(HuffEncodeState_BZ2, selectorCount);
+constexpr size_t kEncTablesOff = offsetof(HuffEncodeState_BZ2, tableCount);
+constexpr size_t kEncCodesPtrOff = offsetof(HuffEncodeState_BZ2, pCodes);
+constexpr size_t kEncLensPtrOff = offsetof(HuffEncodeState_BZ2, pLengths);
+constexpr size_t kEncSelPtrOff = offsetof(HuffEncodeState_BZ2, pSelectors);
+constexpr size_t kEncCodesOff = offsetof(HuffEncodeState_BZ2, codes);
+constexpr size_t kEncLensOff = offsetof(HuffEncodeState_BZ2, lengths);
+constexpr size_t kEncSelOff = kEncLensOff + sizeof(Kel8u) * kBz2MaxTables * kBz2MaxAlphabet;
+constexpr int kEncFixedSize = 7780;
+static_assert(kEncCodesOff == 40 && kEncSelOff == kEncFixedSize, "encoder state layout differs from its size");
 
-HuffEncState* n8_encState(Kel8u* p) {
-    return reinterpret_cast<HuffEncState*>(n8_alignUp(p, 4));
-}
-Kel8u* n8_selectors(HuffEncState* st) {
-    return reinterpret_cast<Kel8u*>(st + 1);
-}
+// The state block seen through its offsets.
+struct EncState {
+    Kel8u* base;
+
+    int alphaSize() const { return n8_loadI32(base + kEncAlphaOff); }
+    int nSelectors() const { return n8_loadI32(base + kEncSelCountOff); }
+    int nTables() const { return n8_loadI32(base + kEncTablesOff); }
+    // Code table t: 258 Kel32u, read and written through memcpy.
+    Kel8u* codes(int t) const { return base + kEncCodesOff + sizeof(Kel32u) * kBz2MaxAlphabet * t; }
+    Kel8u* len(int t) const { return base + kEncLensOff + kBz2MaxAlphabet * t; }
+    Kel8u* selectors() const { return base + kEncSelOff; }
+};
 
 int n8_tableCount(int nSymbols) {
     if (nSymbols < 200) return 2;
@@ -125,11 +138,11 @@ void n8_buildLengths(const Kel32u* pCount, int count, int maxLen, Kel8u* pLen) {
 
 // Canonical codes: per length in increasing order, consecutive values in increasing symbol order; the first value
 // of a length is (first value + count of the previous length) * 2.
-void n8_assignCodes(const Kel8u* pLen, int count, Kel32u* pCode) {
+void n8_assignCodes(const Kel8u* pLen, int count, Kel8u* pCode) {
     Kel32u next = 0;
     for (int length = 1; length <= kBz2DecodeMaxLen; ++length) {
         for (int v = 0; v < count; ++v) {
-            if (pLen[v] == length) pCode[v] = next++;
+            if (pLen[v] == length) n8_storeU32(pCode + sizeof(Kel32u) * v, next++);
         }
         next <<= 1;
     }
@@ -137,10 +150,10 @@ void n8_assignCodes(const Kel8u* pLen, int count, Kel32u* pCode) {
 
 // ---- Bit output ------------------------------------------------------------------------------------------------
 
-// The caller's bit buffer widened to 64 bits. The state after a call is the one the byte-at-a-time definition
-// leaves: whole bytes are moved out before each code is appended, so the last code's bits (and the partial byte
-// before them) stay in the buffer. Bits that find neither room in the destination nor in the buffer are counted
-// as lost; the caller sees them as a count above 32.
+// The caller's bit buffer widened to 64 bits. At the end of a call every whole byte goes out while there is room,
+// so a call that had room leaves at most 7 bits (the partial last byte) in the caller's buffer: a caller that pads
+// that byte or appends its trailer to it loses nothing. Bits that find neither room in the destination nor in the
+// buffer are counted as lost; the caller sees them as a count above 32.
 class BitSink {
 public:
     BitSink(Kel32u buf, int count, Kel8u* pDst, int cap) : dst_(pDst), cap_(cap) {
@@ -172,12 +185,11 @@ public:
         }
         acc_ |= static_cast<Kel64u>(bits) << (64 - cnt_ - len);
         cnt_ += len;
-        lastLen_ = len;
     }
 
     // Writes back the caller's buffer and count; returns the bytes written.
     int finish(Kel32u* pBuf, int* pCount) {
-        while (cnt_ - lastLen_ >= 8 && pos_ < cap_) shiftOutByte();
+        while (cnt_ >= 8 && pos_ < cap_) shiftOutByte();
         if (cnt_ > 32) {
             // No room was left: keep the oldest 32 bits, count the rest as lost.
             lost_ += cnt_ - 32;
@@ -194,12 +206,10 @@ private:
         dst_[pos_++] = static_cast<Kel8u>(acc_ >> 56);
         acc_ <<= 8;
         cnt_ -= 8;
-        lastLen_ = lastLen_ > cnt_ ? cnt_ : lastLen_;
     }
 
     Kel64u acc_ = 0;
     int cnt_ = 0;
-    int lastLen_ = 0;
     Kel8u* dst_;
     int cap_;
     int pos_ = 0;
@@ -220,15 +230,22 @@ extern "C" KelStatus n8_kelsEncodeHuffInit_BZ2_16u8u(int sizeDictionary, const K
     if (freqTable == nullptr || pSrc == nullptr || pHuffState == nullptr) return kelStatusNullPointer;
     if (sizeDictionary < 1 || sizeDictionary > kBz2MaxAlphabet || srcLen < 1) return kelStatusBadSize;
 
-    HuffEncState* const st = n8_encState(pHuffState);
-    Kel8u* const sel = n8_selectors(st);
+    const EncState st{pHuffState};
+    Kel8u* const sel = st.selectors();
     const int alpha = sizeDictionary;
     const int nTables = n8_tableCount(srcLen);
     const int nSelectors = (srcLen - 1) / kBz2GroupSize + 1;
     const int last = alpha - 1;
-    st->alphaSize = alpha;
-    st->nSelectors = nSelectors;
-    st->nTables = nTables;
+    n8_storeI32(pHuffState + kEncAlphaOff, alpha);
+    n8_storeI32(pHuffState + kEncSelCountOff, nSelectors);
+    n8_storeI32(pHuffState + kEncTablesOff, nTables);
+    {
+        Kel32u* const pCodes = reinterpret_cast<Kel32u*>(st.codes(0));
+        Kel8u* const pLens = st.len(0);
+        __builtin_memcpy(pHuffState + kEncCodesPtrOff, &pCodes, sizeof pCodes);
+        __builtin_memcpy(pHuffState + kEncLensPtrOff, &pLens, sizeof pLens);
+        __builtin_memcpy(pHuffState + kEncSelPtrOff, &sel, sizeof sel);
+    }
 
     // Initial tables: consecutive bands of roughly equal frequency, the first band for the last table. Every
     // second band after the first (but not the last) gives its final symbol to the next band unless that symbol
@@ -246,7 +263,7 @@ extern "C" KelStatus n8_kelsEncodeHuffInit_BZ2_16u8u(int sizeDictionary, const K
                 got != freqTable[bandEnd]) {
                 got -= freqTable[bandEnd--];
             }
-            Kel8u* const len = st->len[parts - 1];
+            Kel8u* const len = st.len(parts - 1);
             for (int v = 0; v < alpha; ++v) len[v] = (v >= bandStart && v <= bandEnd) ? 0 : kInitialCost;
             bandStart = bandEnd + 1;
             remaining -= got;
@@ -261,7 +278,7 @@ extern "C" KelStatus n8_kelsEncodeHuffInit_BZ2_16u8u(int sizeDictionary, const K
         }
         for (int v = 0; v < alpha; ++v) {
             Kel64u p = 0;
-            for (int t = 0; t < nTables; ++t) p |= static_cast<Kel64u>(st->len[t][v]) << (kCostBits * t);
+            for (int t = 0; t < nTables; ++t) p |= static_cast<Kel64u>(st.len(t)[v]) << (kCostBits * t);
             packed[v] = p;
         }
         for (int g = 0; g < nSelectors; ++g) {
@@ -281,9 +298,9 @@ extern "C" KelStatus n8_kelsEncodeHuffInit_BZ2_16u8u(int sizeDictionary, const K
             sel[g] = static_cast<Kel8u>(best);
             for (int i = gs; i < ge; ++i) ++tableFreq[best][pSrc[i] < alpha ? pSrc[i] : last];
         }
-        for (int t = 0; t < nTables; ++t) n8_buildLengths(tableFreq[t], alpha, kBz2EncodeMaxLen, st->len[t]);
+        for (int t = 0; t < nTables; ++t) n8_buildLengths(tableFreq[t], alpha, kBz2EncodeMaxLen, st.len(t));
     }
-    for (int t = 0; t < nTables; ++t) n8_assignCodes(st->len[t], alpha, st->code[t]);
+    for (int t = 0; t < nTables; ++t) n8_assignCodes(st.len(t), alpha, st.codes(t));
     return kelStatusOk;
 }
 
@@ -295,11 +312,12 @@ extern "C" KelStatus n8_kelsPackHuffContext_BZ2_16u8u(Kel32u* pCode, int* pCodeL
     if (pHuffState == nullptr) return kelStatusNullPointer;
     if (*pDstLen < 1) return kelStatusBadSize;
 
-    HuffEncState* const st = n8_encState(pHuffState);
-    const int nTables = st->nTables < 2 ? 2 : (st->nTables > kBz2MaxTables ? kBz2MaxTables : st->nTables);
-    const int alpha = st->alphaSize < 1 ? 1 : (st->alphaSize > kBz2MaxAlphabet ? kBz2MaxAlphabet : st->alphaSize);
-    const int nSelectors = st->nSelectors;
-    Kel8u* const sel = n8_selectors(st);
+    const EncState st{pHuffState};
+    const int tables = st.nTables(), alphaSize = st.alphaSize();
+    const int nTables = tables < 2 ? 2 : (tables > kBz2MaxTables ? kBz2MaxTables : tables);
+    const int alpha = alphaSize < 1 ? 1 : (alphaSize > kBz2MaxAlphabet ? kBz2MaxAlphabet : alphaSize);
+    const int nSelectors = st.nSelectors();
+    Kel8u* const sel = st.selectors();
     Kel8u* const selMtf = sel + nSelectors;
 
     BitSink out(*pCode, *pCodeLenBits, pDst, *pDstLen);
@@ -316,7 +334,7 @@ extern "C" KelStatus n8_kelsPackHuffContext_BZ2_16u8u(Kel32u* pCode, int* pCodeL
         }
     }
     for (int t = 0; t < nTables; ++t) {
-        const Kel8u* const len = st->len[t];
+        const Kel8u* const len = st.len(t);
         int cur = len[0];
         out.put(static_cast<Kel32u>(cur), 5);
         for (int v = 0; v < alpha; ++v) {
@@ -345,10 +363,11 @@ extern "C" KelStatus n8_kelsEncodeHuff_BZ2_16u8u(Kel32u* pCode, int* pCodeLenBit
     }
     if (*pDstLen < 1) return kelStatusBadSize;
 
-    HuffEncState* const st = n8_encState(pHuffState);
-    const int alpha = st->alphaSize < 1 ? 1 : (st->alphaSize > kBz2MaxAlphabet ? kBz2MaxAlphabet : st->alphaSize);
-    const int lastSelector = st->nSelectors - 1;
-    const Kel8u* const sel = n8_selectors(st);
+    const EncState st{pHuffState};
+    const int alphaSize = st.alphaSize();
+    const int alpha = alphaSize < 1 ? 1 : (alphaSize > kBz2MaxAlphabet ? kBz2MaxAlphabet : alphaSize);
+    const int lastSelector = st.nSelectors() - 1;
+    const Kel8u* const sel = st.selectors();
     const Kel16u* const src = *ppSrc;
     const int n = *pSrcLen > 0 ? *pSrcLen : 0;
 
@@ -356,12 +375,12 @@ extern "C" KelStatus n8_kelsEncodeHuff_BZ2_16u8u(Kel32u* pCode, int* pCodeLenBit
     for (int gs = 0, g = 0; gs < n; gs += kBz2GroupSize, ++g) {
         int t = lastSelector < 0 ? 0 : sel[g < lastSelector ? g : lastSelector];
         if (t >= kBz2MaxTables) t = 0;
-        const Kel32u* const code = st->code[t];
-        const Kel8u* const len = st->len[t];
+        const Kel8u* const code = st.codes(t);
+        const Kel8u* const len = st.len(t);
         const int ge = gs + kBz2GroupSize < n ? gs + kBz2GroupSize : n;
         for (int i = gs; i < ge; ++i) {
             const int v = src[i] < alpha ? src[i] : alpha - 1;
-            out.put(code[v], len[v]);
+            out.put(n8_loadU32(code + sizeof(Kel32u) * v), len[v]);
         }
     }
     *pDstLen = out.finish(pCode, pCodeLenBits);

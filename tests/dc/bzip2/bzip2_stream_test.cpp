@@ -9,6 +9,7 @@
 #include <iterator>
 #include <string>
 
+#include "dc/bzip2/bzip2_test_util.h"
 #include "stream/bzip2_stream.h"
 #include "support/test_util.h"
 
@@ -231,6 +232,35 @@ TEST(Bzip2Tool, RoundTripsWithTheBzip2Tool) {
     ASSERT_EQ(std::system((std::string(KEL_TOOL) + " d " + d + "/u.bz2").c_str()), 0);
     EXPECT_EQ(readFile(d + "/u"), data);
 #endif
+    std::system(("rm -rf " + d).c_str());
+}
+
+// A block announcing more selectors than it uses (the 15-bit count allows 32767; libbz2 keeps 18002 and reads past
+// the rest) decodes through the reader and through kel d.
+TEST(Bzip2Stream, BlocksAnnouncingExtraSelectorsDecode) {
+    const Bytes data = kel::test::readCorpusFile("lcet10.txt");
+    const Bytes one(data.begin(), data.begin() + 200000);
+    const Bytes file = libbz2Compress(one, 9);
+    char dir[] = "/tmp/kel-bz2sel-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string d = dir;
+    for (int count : {18003, 20000, 32767}) {
+        SCOPED_TRACE(count);
+        const Bytes edited = kel::test::bz2::rewriteSelectorCount(file, count);
+        Bytes back;
+        ASSERT_EQ(libbz2Decompress(edited, one.size(), back), BZ_OK);
+        ASSERT_EQ(back, one);
+        ASSERT_EQ(ourDecompress(edited, back), "");
+        EXPECT_EQ(back, one);
+        ASSERT_EQ(ourDecompress(edited, back, 7, 1000), "");
+        EXPECT_EQ(back, one);
+#ifdef KEL_TOOL
+        writeFile(d + "/sel.bz2", edited);
+        ASSERT_EQ(std::system((std::string(KEL_TOOL) + " d -f " + d + "/sel.bz2").c_str()), 0);
+        EXPECT_EQ(readFile(d + "/sel"), one);
+        std::remove((d + "/sel").c_str());
+#endif
+    }
     std::system(("rm -rf " + d).c_str());
 }
 

@@ -209,4 +209,92 @@ inline Bytes decodeBlock(const CodedBlock& b, int capacity, int piece = 1 << 30)
     return out;
 }
 
+// ---- Bit-level editing of .bz2 files -----------------------------------------------------------------------------
+
+// Bits of a byte string, most significant first.
+struct BitReader {
+    const Bytes& bytes;
+    std::size_t pos = 0;  // in bits
+
+    std::uint32_t get(int n) {
+        std::uint32_t v = 0;
+        for (int i = 0; i < n; ++i, ++pos) v = (v << 1) | ((bytes[pos / 8] >> (7 - pos % 8)) & 1);
+        return v;
+    }
+    std::size_t left() const { return bytes.size() * 8 - pos; }
+};
+
+struct BitWriter {
+    Bytes out;
+    std::size_t pos = 0;  // in bits
+
+    void put(std::uint32_t v, int n) {
+        for (int i = n - 1; i >= 0; --i, ++pos) {
+            if (pos % 8 == 0) out.push_back(0);
+            if ((v >> i) & 1) out.back() |= static_cast<std::uint8_t>(0x80 >> (pos % 8));
+        }
+    }
+};
+
+// Rewrites the first block of a single-stream .bz2 file to announce `count` selectors, more than it has: the extra
+// selectors go after the block's own ones, so no group uses them, and the block CRC and stream CRC stay valid.
+// Extra selectors are move-to-front values 0 and 1 (bits 0 and 10), mixed so that the inserted bits make whole
+// bytes and the file's final padding still ends it exactly. When `block` is given it receives the block's in-use
+// table, origin and bits from the table section on (the file's tail included), for decodeBlock.
+inline Bytes rewriteSelectorCount(const Bytes& file, int count, CodedBlock* block = nullptr) {
+    BitReader in{file};
+    BitWriter w;
+    w.put(in.get(32), 32);  // BZh9
+    const std::uint32_t magicHi = in.get(24), magicLo = in.get(24);
+    EXPECT_EQ(magicHi, 0x314159u);
+    EXPECT_EQ(magicLo, 0x265359u);
+    w.put(magicHi, 24);
+    w.put(magicLo, 24);
+    w.put(in.get(32), 32);  // block CRC
+    w.put(in.get(1), 1);    // randomised
+    const std::uint32_t origin = in.get(24);
+    w.put(origin, 24);
+    const std::uint32_t ranges = in.get(16);
+    w.put(ranges, 16);
+    Bytes inUse(256, 0);
+    for (int r = 0; r < 16; ++r) {
+        if (!(ranges & (0x8000u >> r))) continue;
+        const std::uint32_t bits = in.get(16);
+        w.put(bits, 16);
+        for (int k = 0; k < 16; ++k) inUse[16 * r + k] = (bits >> (15 - k)) & 1;
+    }
+    const std::size_t sectionBit = w.pos;
+    w.put(in.get(3), 3);
+    const int own = static_cast<int>(in.get(15));
+    EXPECT_LT(own, count);
+    w.put(static_cast<std::uint32_t>(count), 15);
+    for (int g = 0; g < own; ++g) {
+        int ones = 0;
+        while (in.get(1) == 1) ++ones;
+        w.put((1u << (ones + 1)) - 2, ones + 1);
+    }
+    const int extra = count - own;
+    const int twoBit = (8 - extra % 8) % 8;
+    for (int g = 0; g < extra; ++g) {
+        if (g < twoBit) {
+            w.put(2, 2);
+        } else {
+            w.put(0, 1);
+        }
+    }
+    while (in.left() > 0) w.put(in.get(1), 1);
+    EXPECT_EQ(w.pos % 8, 0u);
+    if (block != nullptr) {
+        block->inUse = inUse;
+        block->origin = static_cast<int>(origin);
+        BitReader tail{w.out};
+        tail.pos = sectionBit;
+        BitWriter t;
+        while (tail.left() > 0) t.put(tail.get(1), 1);
+        block->bits = t.out;
+        block->tailBits = 0;
+    }
+    return w.out;
+}
+
 }  // namespace kel::test::bz2
