@@ -524,8 +524,12 @@ KelStatus kelsRegExpGetSize(const char* pPattern, int* pSize);
  *         pattern), kelStatusRegExpBadClass (unterminated class, reversed range, unknown POSIX class, unterminated
  *         `\Q` in a class), kelStatusRegExpBadReference (`\N` naming a group that does not exist, condition group
  *         0 or empty), kelStatusRegExpBadQuantifier (nothing to repeat, a quantifier on a quantifier, a bound above
- *         65535, maximum below minimum); otherwise kelStatusOk. After an error the state is unusable until a
- *         successful Init.
+ *         65535, maximum below minimum); otherwise kelStatusOk.
+ *
+ * Every failure after the null-pointer checks (a bad option, an over-long pattern, a compile error) first marks
+ * the block as holding no pattern, also when it held a valid one before: kelsRegExpFind_8u and
+ * kelsRegExpReplace_8u then return kelStatusRegExpBadState until an Init into the block succeeds. The rest of the
+ * block may be partly written.
  */
 KelStatus kelsRegExpInit(const char* pPattern, const char* pOptions, RegExpState* pState, int* pErrOffset);
 
@@ -545,8 +549,15 @@ KelStatus kelsRegExpSetMatchLimit(int matchLimit, RegExpState* pState);
 /**
  * kelsRegExpSetFormat - choose how later searches step through the subject.
  *
- * @param[in]     format 1: UTF-8 (the default after Init: a failed start position advances by one character);
- *                       0: bytes (it advances by one byte)
+ * In both formats `.`, the class escapes and classes consume one whole UTF-8 character (a valid shortest-form
+ * sequence of up to 6 bytes; any other byte alone), and `\x{...}` matches one encoded character. The formats differ
+ * in two ways. Format 1 (UTF-8, the default after Init): a failed start position advances by one character, and a
+ * quantifier after a multi-byte character written literally in the pattern repeats that character (U+00E9 written
+ * as C3 A9 and followed by `+` matches C3 A9 C3 A9 ...). Format 0 (bytes): a failed start position advances by one
+ * byte, so a match may begin inside a character, and literal pattern text is a run of bytes whose last byte alone
+ * is repeated (the same pattern matches C3 A9 A9 ...).
+ *
+ * @param[in]     format 1: UTF-8; 0: bytes
  * @param[in,out] pState a state prepared by kelsRegExpInit
  * @return kelStatusNullPointer if pState is null; kelStatusOutOfRange if format is neither 0 nor 1; otherwise
  *         kelStatusOk.
@@ -581,7 +592,8 @@ typedef struct RegExpMatchRecord {
  * @param[out]    pFind    match records
  * @param[in,out] pNumFind capacity of pFind in records on entry; records written on return
  * @return kelStatusNullPointer if pSrc, pState, pFind or pNumFind is null; kelStatusBadLength if srcLen < 0;
- *         kelStatusBadSize if *pNumFind < 1; kelStatusRegExpBadState if pState holds no compiled pattern;
+ *         kelStatusBadSize if *pNumFind < 1; kelStatusRegExpBadState if pState holds no compiled pattern (never
+ *         compiled, or its last kelsRegExpInit failed);
  *         kelStatusRegExpMatchLimit if the match limit was exhausted (records and *pNumFind undefined);
  *         kelStatusRegExpGroupsTruncated if records were written but fewer than one match's full set;
  *         otherwise kelStatusOk (*pNumFind = 0 when there is no match).

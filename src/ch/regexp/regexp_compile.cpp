@@ -383,7 +383,9 @@ KelStatus n8_appendRun(Compiler& c, Kel32s pos) {
 }
 
 // Writes the pending run so that its last character is a node of its own, the one a quantifier repeats. A run
-// ending in a complete multi-byte UTF-8 character repeats that character (a LetterUtf8), not its last byte.
+// ending in a complete multi-byte UTF-8 character ends in a LetterUtf8 whose b is that character's byte length:
+// UTF-8 searches repeat the whole character, byte searches (format 0) repeat its last byte only, and the format is
+// chosen after compiling, so the node keeps what both readings need.
 KelStatus n8_splitRunForQuantifier(Compiler& c) {
     if (c.runLen == 0) return kelStatusOk;
     const Kel32s end = c.runStart + c.runLen;
@@ -405,7 +407,7 @@ KelStatus n8_splitRunForQuantifier(Compiler& c) {
         if (KelStatus s = n8_emitLiteral(c, start, headLen)) return s;
     }
     if (lastLen == 1) return n8_emitLiteral(c, end - 1, 1);
-    return n8_emitItem(c, n8_node(kNodeLetterUtf8, code, 0, c.options));
+    return n8_emitItem(c, n8_node(kNodeLetterUtf8, code, lastLen, c.options));
 }
 
 // Skips what produces no node: white space and `#` comments under x, `(?#...)`, `\E`, `(?)`, and the pure syntax
@@ -1459,6 +1461,11 @@ extern "C" KelStatus n8_kelsRegExpGetSize(const char* pPattern, int* pSize) {
 extern "C" KelStatus n8_kelsRegExpInit(const char* pPattern, const char* pOptions, RegExpState* pState,
                                        int* pErrOffset) {
     if (!pPattern || !pState || !pErrOffset) return kelStatusNullPointer;
+    // From here on the block holds no usable program until this call succeeds: the magic is cleared first and set
+    // last, so that a failed compile (which may leave a half-written program, or the previous pattern's) makes
+    // every later search and replacement with the block fail with kelStatusRegExpBadState.
+    const Kel32u noMagic = 0;
+    __builtin_memcpy(n8_regExpBytes(pState) + __builtin_offsetof(RegExpHeader, magic), &noMagic, sizeof noMagic);
     Kel32u options = 0;
     for (const char* o = pOptions; o && *o; ++o) {
         const Kel32u bit = *o == 'g' ? kRegExpGlobal : n8_optionBit(static_cast<Kel8u>(*o));
@@ -1474,8 +1481,7 @@ extern "C" KelStatus n8_kelsRegExpInit(const char* pPattern, const char* pOption
 
     Kel32s groups = 0;
     if (KelStatus s = n8_validate(pat, patLen, options, &groups, pErrOffset)) return s;
-    RegExpHeader h{kRegExpMagic,        options, 0, groups + 1, -1, kRegExpDefaultMatchLimit, kRegExpFormatUtf8,
-                   kRegExpSearchGeneral};
+    RegExpHeader h{0, options, 0, groups + 1, -1, kRegExpDefaultMatchLimit, kRegExpFormatUtf8, kRegExpSearchGeneral};
     n8_storeRegExpHeader(pState, h);
 
     Compiler c{};
@@ -1501,6 +1507,7 @@ extern "C" KelStatus n8_kelsRegExpInit(const char* pPattern, const char* pOption
         *pErrOffset = c.errOffset;
         return s;
     }
+    h.magic = kRegExpMagic;
     n8_storeRegExpHeader(pState, h);
     return kelStatusOk;
 }

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "ch/regexp/regexp_internal.h"
+#include "ch/string/utf8_tables.inc"
 
 // Option letters in "gimsx" order, or "-" for none.
 inline std::string n8_regExpOptionText(Kel32u options) {
@@ -114,7 +115,11 @@ inline std::string n8_regExpDumpNode(const RegExpNode& n) {
         case kNodeOneByte:
             return "OneByte";
         case kNodeLetterUtf8:
-            std::snprintf(buf, sizeof buf, "LetterUtf8 U+%04X", n.a);
+            if (n.b) {
+                std::snprintf(buf, sizeof buf, "LetterUtf8 U+%04X literal=%d", n.a, n.b);
+            } else {
+                std::snprintf(buf, sizeof buf, "LetterUtf8 U+%04X", n.a);
+            }
             return buf + opt();
         case kNodeUnicodeCategory:
             std::snprintf(buf, sizeof buf, "UnicodeCategory 0x%x%s", n.a, neg);
@@ -199,6 +204,18 @@ struct Checker {
             }
             case kNodeUnicodeScript:
                 if (!n.ptr || n.opts == 0) return fail(i, "UnicodeScript without table");
+                return true;
+            case kNodeLetterUtf8:
+                // A literal character's byte length must be the one its code point encodes to, and a quantifier
+                // must follow it (byte searches split it into leading bytes and a repeated last byte).
+                if (n.b == 0) return true;
+                if (n.b < 2 || n.b > 6 || n.a < 0 || static_cast<Kel32u>(n.a) <= UTF8_table1[n.b - 2] ||
+                    static_cast<Kel32u>(n.a) > UTF8_table1[n.b - 1]) {
+                    return fail(i, "LetterUtf8 literal length does not fit its code point");
+                }
+                if (i + 1 >= h.numNodes || !n8_isQuantifierNode(node(i + 1).kind)) {
+                    return fail(i, "LetterUtf8 literal without a quantifier");
+                }
                 return true;
             case kNodeUnicodeRange:
             case kNodeClassRange:

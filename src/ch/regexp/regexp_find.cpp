@@ -66,8 +66,8 @@ struct Ctx {
     bool useFirst;  // every match starts with a byte of `first`
     bool first[256];
     Kel32s reqByte;  // a byte every match contains at or after its start, or -1
-    // Byte tables of the first classes whose members are all byte tests: exact for bytes below 0x80 (any byte in
-    // format 0), where a class consumes exactly one byte.
+    // Byte tables of the first classes whose members are all byte tests. Such members look at the first byte of
+    // the character only, so a table answers for any byte; the class still consumes the whole character.
     Kel32s classNode[kClassMaps];
     bool classMap[kClassMaps][256];
     Kel32s numClassMaps;
@@ -112,6 +112,11 @@ inline int n8_decode(const Kel8u* p, Kel32s avail, Kel32s* pCode) {
     if (len > 0) return len;
     *pCode = p[0];
     return 1;
+}
+
+// Bytes of the character at p (avail >= 1): its UTF-8 length when valid and shortest-form, else 1.
+inline Kel32s n8_charSize(const Kel8u* p, Kel32s avail) {
+    return p[0] < 0x80 ? 1 : n8_ownsGetCharSize(p, avail);
 }
 
 bool n8_rangeByteTest(Kel32s op, Kel8u b, Kel32u opts) {
@@ -210,18 +215,18 @@ Kel32s n8_matchOne(const Ctx& c, Kel32s i, const RegExpNode& n, const Kel8u* p) 
             }
             return n.b;
         }
+        // `.`, class escapes and classes consume the whole character in both subject formats; the format only
+        // decides how the start position advances.
         case kNodeLetterRange:
             if (!n8_rangeByteTest(n.a, p[0], n.opts)) return -1;
-            return c.format == kRegExpFormatUtf8 ? n8_ownsGetCharSize(p, avail) : 1;
+            return n8_charSize(p, avail);
         case kNodeCharacterClass: {
-            if (const bool* map = n8_classMapOf(c, i); map && (p[0] < 0x80 || c.format != kRegExpFormatUtf8)) {
-                return map[p[0]] ? 1 : -1;
-            }
+            if (const bool* map = n8_classMapOf(c, i)) return map[p[0]] ? n8_charSize(p, avail) : -1;
             bool hit = false;
             for (Kel32s k = 1; k <= n.b && !hit; ++k) hit = n8_classMember(c, n8_node(c, i + k), n.opts, p, avail);
             if (n.a == -1) hit = !hit;
             if (!hit) return -1;
-            return c.format == kRegExpFormatUtf8 ? n8_ownsGetCharSize(p, avail) : 1;
+            return n8_charSize(p, avail);
         }
         case kNodeOneByte:
             return 1;
@@ -299,9 +304,12 @@ bool n8_stackExhausted(Ctx& c) {
     return c.abort;
 }
 
-// Length of the last character before pos (not before floor) for stepping back through a greedy run.
+// Length of the last character before pos (not before floor) for stepping back through a greedy run. The lead
+// byte of a valid sequence never lies inside another valid sequence, so the valid sequence that ends at pos (if
+// any) is the character that forward decoding from floor cut there; the decoder accepts up to 6 bytes.
 Kel32s n8_stepBack(const Kel8u* pos, const Kel8u* floor) {
-    for (Kel32s k = 4; k >= 2; --k) {
+    if (pos[-1] < 0x80) return 1;
+    for (Kel32s k = 6; k >= 2; --k) {
         if (pos - floor < k) continue;
         Kel32s code;
         if (n8_ownsUTF8ToUnicode(pos - k, k, &code) == k) return k;
@@ -517,7 +525,6 @@ Result n8_repeat(Ctx& c, Kel32s i, const RegExpNode& item, const RegExpNode& qua
     if (item.kind == kNodeLetterUtf8) {
         fixed = 0;  // set from the first repetition
     }
-    if ((item.kind == kNodeLetterRange || item.kind == kNodeCharacterClass) && c.format != kRegExpFormatUtf8) fixed = 1;
     if (item.kind == kNodeBackReference) {
         const RegExpCapture g = item.a < c.numGroups ? n8_getCapture(c, item.a) : RegExpCapture{nullptr, -1, 0};
         fixed = g.len > 0 ? g.len : -2;
@@ -530,15 +537,15 @@ Result n8_repeat(Ctx& c, Kel32s i, const RegExpNode& item, const RegExpNode& qua
             ++pos;
             ++count;
         }
-    } else if (item.kind == kNodeLetterRange && item.a == '.' && fixed == 1) {
+    } else if (item.kind == kNodeLetterRange && item.a == '.') {
         const bool all = (item.opts & kRegExpDotAll) != 0;
         while (count < max && pos < c.end && (all || *pos != '\n')) {
-            ++pos;
+            pos += n8_charSize(pos, static_cast<Kel32s>(c.end - pos));
             ++count;
         }
-    } else if (const bool* map = item.kind == kNodeCharacterClass ? n8_classMapOf(c, i) : nullptr; map && fixed == 1) {
+    } else if (const bool* map = item.kind == kNodeCharacterClass ? n8_classMapOf(c, i) : nullptr) {
         while (count < max && pos < c.end && map[*pos]) {
-            ++pos;
+            pos += n8_charSize(pos, static_cast<Kel32s>(c.end - pos));
             ++count;
         }
     } else {
@@ -567,6 +574,24 @@ Result n8_repeat(Ctx& c, Kel32s i, const RegExpNode& item, const RegExpNode& qua
             pos -= n8_stepBack(pos, floor);
         }
     }
+}
+
+// A character written literally before a quantifier (LetterUtf8 with its byte length in b), in a byte search: its
+// leading bytes match once and the quantifier repeats its last byte, as for any other run of literal bytes. The
+// bytes are re-encoded from the code point, which came from a valid shortest-form sequence of exactly b bytes.
+Result n8_repeatLastByte(Ctx& c, Kel32s i, const RegExpNode& item, const RegExpNode& quant, Kel32s qi, const Kel8u* p,
+                         const Cont* k) {
+    const Kel32s len = item.b;
+    Kel8u bytes[6];
+    const Kel32u code = static_cast<Kel32u>(item.a);
+    bytes[0] = static_cast<Kel8u>(UTF8_table2[len - 1] | (code >> (6 * (len - 1))));
+    for (Kel32s j = 1; j < len; ++j) bytes[j] = static_cast<Kel8u>(0x80 | ((code >> (6 * (len - 1 - j))) & 0x3F));
+    if (c.end - p < len - 1) return kFail;
+    for (Kel32s j = 0; j < len - 1; ++j) {
+        if (p[j] != bytes[j]) return kFail;
+    }
+    const RegExpNode last{kNodeLetter, bytes[len - 1], 0, item.opts, nullptr};
+    return n8_repeat(c, i, last, quant, qi, p + len - 1, k);
 }
 
 // Runs the program from node i at p; reaching an Alternation, a GroupingClose or the program end hands over to k.
@@ -691,6 +716,9 @@ Result n8_runBody(Ctx& c, Kel32s i, const Kel8u* p, const Cont* k, long long& us
                     const RegExpNode q = n8_node(c, qi);
                     if (n8_isQuantifierNode(q.kind)) {
                         if (n8_stackExhausted(c)) return kLimit;
+                        if (n.kind == kNodeLetterUtf8 && n.b > 1 && c.format == kRegExpFormatBytes) {
+                            return n8_repeatLastByte(c, i, n, q, qi, p, k);
+                        }
                         return n8_repeat(c, i, n, q, qi, p, k);
                     }
                 }

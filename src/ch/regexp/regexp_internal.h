@@ -35,7 +35,9 @@
 //    quantifier, 0xFFFFFFFF when such a group is itself quantified, else 0.
 //  - String: b >= 2 bytes at ptr, inside the block's literal area. Letter: a is a byte value 0..255.
 //  - LetterUtf8: a is a code point, or any 32-bit value from `\x{...}` (values no UTF-8 sequence decodes to never
-//    match).
+//    match). b is 0, except for a character written literally in the pattern right before a quantifier: then b is
+//    its UTF-8 length (2..6) and a quantifier always follows. In format 0 such a node stands for its leading
+//    b - 1 bytes once and a quantified Letter of its last byte; in format 1 the quantifier repeats the character.
 //  - ClassRange: a..b inclusive; both below 256 means a byte test, otherwise a code-point test. opts 0xFFFFFFFF
 //    marks a negated POSIX class (the member matches when the test fails).
 //  - UnicodeCategory: a = category mask, b = 0 or -1 (negated). UnicodeRange: a..b, opts 0 or 0xFFFFFFFF.

@@ -203,7 +203,9 @@ TEST(RegExpCompile, InitChecksPointersBeforeOptions) {
     EXPECT_EQ(block[0], 0x33);
     EXPECT_EQ(kelsRegExpInit("a", "q", state, &err), kelStatusRegExpBadOption);
     EXPECT_EQ(err, 0);
-    EXPECT_EQ(block[0], 0x33) << "a bad option is found before anything is written";
+    // A bad option is found before anything else is written, but the block's old program (if any) is withdrawn.
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(block[i], 0) << "magic byte " << i;
+    for (std::size_t i = 4; i < block.size(); ++i) ASSERT_EQ(block[i], 0x33) << "byte " << i;
 }
 
 TEST(RegExpCompile, InitWritesHeaderAndDefaults) {

@@ -6,6 +6,7 @@
 #define PCRE2_CODE_UNIT_WIDTH 8
 #include <pcre2.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -352,6 +353,148 @@ TEST(RegExpFind, GlobalOverCorpusAgreesWithPcre2) {
             if (same) EXPECT_EQ(k, n) << pat << " " << file;
             pcre2_match_data_free(md);
             pcre2_code_free(code);
+        }
+    }
+}
+
+// A failed Init leaves no program behind, whatever it had written before failing: searches and replacements on
+// the block report a bad state until an Init succeeds, also when the block held a valid program before.
+TEST(RegExpFind, FailedInitLeavesNoSearchableProgram) {
+    struct Bad {
+        const char* pattern;
+        const char* options;
+    };
+    const Bad bad[] = {{"a{70000}", ""}, {"*a", ""}, {"(?<=a*)b", ""}, {"\\p{Nope}", ""}, {"[b-a]", ""},
+                       {"(a", ""},       {"a)", ""}, {"a\\8", ""},     {"a", "q"},        {"a{2}{3}", "g"}};
+    const std::string subject = "xaab";
+    const Kel8u* src = reinterpret_cast<const Kel8u*>(subject.data());
+    const Kel8u* tmpl = reinterpret_cast<const Kel8u*>("<$&>");
+    int rsSize = 0;
+    ASSERT_EQ(kelsRegExpReplaceGetSize(tmpl, &rsSize), kelStatusOk);
+    std::vector<std::uint8_t> rs(static_cast<std::size_t>(rsSize));
+    auto* rstate = reinterpret_cast<RegExpReplaceState*>(rs.data());
+    ASSERT_EQ(kelsRegExpReplaceInit(tmpl, rstate), kelStatusOk);
+    auto expectBadState = [&](RegExpState* st, const std::string& what) {
+        RegExpMatchRecord rec[4];
+        int n = 4;
+        EXPECT_EQ(kelsRegExpFind_8u(src, static_cast<int>(subject.size()), st, rec, &n), kelStatusRegExpBadState)
+            << what;
+        int srcLen = static_cast<int>(subject.size()), dstLen = 64;
+        Kel8u dst[64];
+        n = 4;
+        EXPECT_EQ(kelsRegExpReplace_8u(src, &srcLen, dst, &dstLen, rec, &n, st, rstate), kelStatusRegExpBadState)
+            << what;
+    };
+    for (const Bad& b : bad) {
+        int size = 0, sizeValid = 0, err = -1;
+        ASSERT_EQ(kelsRegExpGetSize(b.pattern, &size), kelStatusOk);
+        ASSERT_EQ(kelsRegExpGetSize("(a+)b", &sizeValid), kelStatusOk);
+        // A fresh block.
+        std::vector<std::uint8_t> fresh(static_cast<std::size_t>(size), 0);
+        auto* st = reinterpret_cast<RegExpState*>(fresh.data());
+        ASSERT_LT(kelsRegExpInit(b.pattern, b.options, st, &err), 0) << b.pattern;
+        expectBadState(st, std::string("fresh block, ") + b.pattern);
+        // A block that held a valid program, and works again after a later successful Init.
+        std::vector<std::uint8_t> used(static_cast<std::size_t>(std::max(size, sizeValid)), 0);
+        st = reinterpret_cast<RegExpState*>(used.data());
+        ASSERT_EQ(kelsRegExpInit("(a+)b", "", st, &err), kelStatusOk);
+        RegExpMatchRecord rec[4];
+        int n = 4;
+        ASSERT_EQ(kelsRegExpFind_8u(src, static_cast<int>(subject.size()), st, rec, &n), kelStatusOk);
+        ASSERT_LT(kelsRegExpInit(b.pattern, b.options, st, &err), 0) << b.pattern;
+        expectBadState(st, std::string("used block, ") + b.pattern);
+        kelsRegExpSetFormat(0, st);  // the setters do not revive a block
+        kelsRegExpSetMatchLimit(100, st);
+        expectBadState(st, std::string("after the setters, ") + b.pattern);
+        ASSERT_EQ(kelsRegExpInit("(a+)b", "", st, &err), kelStatusOk);
+        n = 4;
+        EXPECT_EQ(kelsRegExpFind_8u(src, static_cast<int>(subject.size()), st, rec, &n), kelStatusOk);
+        EXPECT_EQ(describe(kelStatusOk, src, rec, n), "1-4 1-3") << b.pattern;
+    }
+}
+
+// Byte format against PCRE2 without UTF, where a multi-byte literal is a run of bytes: a quantifier after it
+// repeats its last byte. (UTF-8 format repeats the whole character instead, as PCRE2 with UTF does.)
+TEST(RegExpFind, ByteFormatLiteralQuantifiersAgreeWithPcre2Bytes) {
+    const char* patterns[] = {"é+", "xé*y", "é{2,3}", "aé+?b", "(é+)x", "ü?ß+", "(?:é)+", "[a-z]é{0,2}$"};
+    const std::string e = "é", tail = "\xa9";
+    const std::vector<std::string> subjects = {"",
+                                               e,
+                                               e + tail,
+                                               e + e,
+                                               "x" + e + e + "y",
+                                               "xy",
+                                               "x" + e + tail + tail + "y",
+                                               "a" + e + tail + "b",
+                                               e + tail + tail + tail,
+                                               "üßß",
+                                               "ßß",
+                                               "q" + e + tail,
+                                               "q" + e + e};
+    for (const char* pat : patterns) {
+        for (int format : {0, 1}) {
+            Pattern p = compile(pat, "");
+            ASSERT_EQ(p.status, kelStatusOk) << pat;
+            kelsRegExpSetFormat(format, p.state());
+            const int groups = static_cast<int>(n8_loadRegExpHeader(p.state()).numGroups);
+            int err;
+            PCRE2_SIZE off;
+            pcre2_code* code = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pat), PCRE2_ZERO_TERMINATED,
+                                             format ? PCRE2_UTF : 0, &err, &off, nullptr);
+            ASSERT_NE(code, nullptr) << pat;
+            pcre2_match_data* md = pcre2_match_data_create_from_pattern(code, nullptr);
+            for (const std::string& s : subjects) {
+                // A stray continuation byte after é is not UTF-8 that PCRE2 accepts in UTF mode.
+                if (format == 1 && s.find(e + tail) != std::string::npos) continue;
+                const Kel8u* src = reinterpret_cast<const Kel8u*>(s.data());
+                int n = groups;
+                std::vector<RegExpMatchRecord> rec(n);
+                const KelStatus st = kelsRegExpFind_8u(src, static_cast<int>(s.size()), p.state(), rec.data(), &n);
+                const int rc = pcre2_match(code, reinterpret_cast<PCRE2_SPTR>(s.data()), s.size(), 0, 0, md, nullptr);
+                std::string want = "none";
+                if (rc >= 0) {
+                    PCRE2_SIZE* ov = pcre2_get_ovector_pointer(md);
+                    want.clear();
+                    for (int g = 0; g < groups; ++g) {
+                        if (g) want += ' ';
+                        want += g >= rc || ov[2 * g] == PCRE2_UNSET
+                                    ? "-"
+                                    : std::to_string(ov[2 * g]) + "-" + std::to_string(ov[2 * g + 1]);
+                    }
+                }
+                EXPECT_EQ(describe(st, src, rec.data(), n), want)
+                    << "pattern /" << pat << "/ format " << format << " subject \"" << s << "\"";
+            }
+            pcre2_match_data_free(md);
+            pcre2_code_free(code);
+        }
+    }
+}
+
+// `.`, class escapes and classes take whole characters in the byte format too. Patterns that start with an ASCII
+// literal cannot start a match inside a character of valid UTF-8, so there both formats must agree with PCRE2 in
+// UTF mode.
+TEST(RegExpFind, ByteFormatConsumesWholeCharactersLikeUtf8) {
+    const char* patterns[] = {"a.b",     "a.+",   "a(.)(.)",   "a[^x]+b",   "a\\W",      "a\\S{2}",
+                              "a[à-ÿ]*", "a.*?é", "a(?:.|b)c", "a.{1,3}?$", "a(?=.b)..", "a\\D+?b"};
+    const std::vector<std::string> subjects = {"aéb", "aébb", "a€b", "a😀b",   "aàçb", "a\xc3\xa9x", "axé",
+                                               "ab",  "aé",   "aéc", "xa€€b", "a€é",  "aé€éb"};
+    for (const char* pat : patterns) {
+        Pcre ref(pat, "");
+        ASSERT_NE(ref.code, nullptr) << pat;
+        for (int format : {0, 1}) {
+            Pattern p = compile(pat, "");
+            ASSERT_EQ(p.status, kelStatusOk) << pat;
+            kelsRegExpSetFormat(format, p.state());
+            const int groups = static_cast<int>(n8_loadRegExpHeader(p.state()).numGroups);
+            for (const std::string& s : subjects) {
+                const Kel8u* src = reinterpret_cast<const Kel8u*>(s.data());
+                int n = groups;
+                std::vector<RegExpMatchRecord> rec(n);
+                const KelStatus st = kelsRegExpFind_8u(src, static_cast<int>(s.size()), p.state(), rec.data(), &n);
+                EXPECT_EQ(describe(st, src, rec.data(), n), ref.records(ref.match(s, 0), groups))
+                    << "pattern /" << pat << "/ format " << format << " subject \"" << s << "\"";
+            }
         }
     }
 }
