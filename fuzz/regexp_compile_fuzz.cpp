@@ -4,7 +4,8 @@
 // pattern is copied so that its terminating NUL is the last byte before an inaccessible page, and the state
 // block of exactly the size kelsRegExpGetSize reports ends at another one: any read past the NUL or write past
 // the block faults at once. Bytes in front of the block are filled with a sentinel and checked afterwards. A
-// successful compile must leave a program that obeys the node-program rules (n8_regExpCheck) and that lists.
+// successful compile must leave a program that obeys the node-program rules (n8_regExpCheck) and that lists; a
+// failed one must leave a block that searches refuse (kelStatusRegExpBadState), however much of it was written.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -65,6 +66,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const KelStatus status = kelsRegExpInit(pattern, nul ? options : nullptr, state, &errOffset);
     for (std::size_t i = 0; i < kSlack; ++i) {
         if (block[-1 - static_cast<long>(i)] != kSentinel) std::abort();
+    }
+    if (status != kelStatusOk) {
+        const Kel8u subject[2] = {'a', 'b'};
+        RegExpMatchRecord rec[2];
+        int n = 2;
+        if (kelsRegExpFind_8u(subject, 2, state, rec, &n) != kelStatusRegExpBadState) std::abort();
     }
     switch (status) {
         case kelStatusOk: {
