@@ -444,7 +444,7 @@ KelStatus kelsDeflateLZ77Fastest_8u(const Kel8u** pSrcPtr, Kel32s* pSrcLen, Kel3
  * fixed block) tableKind directly and must leave everything else untouched between the calls of one block.
  */
 typedef struct InflateContext {
-    const Kel8u* window;   /**< offset 0: circular history window (read, never written), or null */
+    const Kel8u* window;   /**< offset 0: circular history window (written only where it holds the room), or null */
     Kel32u windowSize;     /**< offset 8: size of window in bytes */
     Kel32u tableKind;      /**< offset 12: 0 fixed code (built-in table), 1 two-level table, 2 short table */
     Kel8u reserved[8];     /**< offset 16: not read or written by either function */
@@ -505,17 +505,29 @@ KelStatus kelsInflateBuildHuffTable(const Kel16u* codeLens, Kel32u numLitLens, i
  *
  * History: the dstPos bytes just before *pDstPtr, then everything this call writes, are the newest history; older
  * history is in the circular window of windowSize bytes whose newest byte is window[(winPos - 1) mod windowSize].
- * The function never writes the window: output that later matches may reach must be copied there by the caller
- * between calls. window may be null when no match can reach past the destination's valid bytes. A match reaching
- * further back than windowSize bytes beyond them, or into a null window, fails with kelStatusBadStream.
+ * window may be null when no match can reach past the destination's valid bytes. A match reaching further back
+ * than windowSize bytes beyond them, or into a null window, fails with kelStatusBadStream.
+ *
+ * Layouts: two are supported.
+ * - Separate: the destination (its dstPos valid bytes and its room) and the window do not overlap. The function
+ *   does not write the window; output that later matches may reach must be copied there by the caller between
+ *   calls. Matches may write up to 31 bytes past their end inside the destination room; bytes past the returned
+ *   *pDstPtr are undefined.
+ * - Destination inside the window: the destination's first valid byte is window + winPos (*pDstPtr = window +
+ *   winPos + dstPos) and the room ends at or before window + windowSize. This is a caller decoding straight into
+ *   its circular window: it adds the bytes written to winPos (dstPos 0) or to dstPos, and restarts at window + 0
+ *   when the end is reached. The room past the output then holds the oldest history, so matches may reach at
+ *   most windowSize bytes back, and the function writes exactly the bytes it decodes: nothing past *pDstPtr.
+ * The function notices any overlap of the room with the window (once per call) and then copies exactly. Other
+ * overlapping layouts, and a source overlapping the destination or the window, give undefined output; even then
+ * the function reads and writes only the buffers described here.
  *
  * Stopping: at the end-of-block code (block mode 0); when the source ends at a symbol boundary (block mode 1);
  * when the source ends inside a symbol or the destination is full (block mode 2, the sub-state saved in the
  * context). A full destination does not stop the decoder at a symbol boundary: it decodes the next symbol first,
  * so block mode 2 with *pDstLen = 0 means more room is needed. Call again with the same context, bit buffer and
  * block mode, and more source or a drained destination (if the destination is replaced, copy its bytes into the
- * window and pass dstPos 0; if it is kept, pass the grown dstPos). Matches may write up to 31 bytes past their
- * end inside the destination room; bytes past the returned *pDstPtr are undefined.
+ * window and pass dstPos 0; if it is kept, pass the grown dstPos).
  *
  * @param[in,out] pSrcPtr    source pointer, advanced past the bytes moved into the bit buffer
  * @param[in,out] pSrcLen    source bytes left, reduced by as many (a negative count is taken as 0)

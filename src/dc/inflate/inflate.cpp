@@ -5,6 +5,7 @@
 // values untouched, and a stop anywhere (source dry, destination full, end of block, invalid code) hands back a
 // consistent state: every byte moved into the bit buffer is accounted for in the source pointer and count.
 #include <cstddef>
+#include <cstdint>
 
 #include "core/dc_exports.h"
 #include "dc/inflate/inflate_internal.h"
@@ -144,6 +145,10 @@ extern "C" KelStatus n8_kelsInflate_8u(Kel8u** pSrcPtr, int* pSrcLen, Kel32u* pB
     io.window = pContext->window;
     io.windowSize = pContext->windowSize;
     io.winPos = winPos;
+    // Compared as addresses: the room and the window may be unrelated objects, where pointer order means nothing.
+    const std::uintptr_t roomLo = std::uintptr_t(io.dst), roomHi = std::uintptr_t(io.dstEnd);
+    const std::uintptr_t winLo = std::uintptr_t(io.window), winHi = winLo + io.windowSize;
+    io.exactCopies = io.window != nullptr && roomLo < winHi && winLo < roomHi;
 
     int mode = *pBlockMode;
     KelStatus status = kelStatusBadStream;

@@ -12,7 +12,9 @@
 // The loop runs in two variants: while at least kOutSlack bytes of room remain, nothing checks the room and
 // matches are copied in blocks that may run up to 31 bytes past their end (inside the room, overwritten later
 // or left as don't-care bytes past the returned pointer); near the end of the room every write is checked and
-// blocks are used only where 16 bytes of room remain past the match.
+// blocks are used only where 16 bytes of room remain past the match. Both variants exist a second time with
+// exact match copies, for a room that overlaps the window (Io::exactCopies): there the bytes past the output are
+// older history, which a later match may still read.
 #include <cstddef>
 
 #include "dc/inflate/inflate_internal.h"
@@ -34,8 +36,9 @@ struct HotState {
 };
 
 // Runs the loop while at least 8 source bytes remain and, unguarded, while out <= outLimit (kOutSlack bytes of
-// room), guarded, while out != outEnd. Returns 0 when a margin stops it, else a result code (see below).
-template <bool kGuarded>
+// room), guarded, while out != outEnd. kExact: every match writes its own bytes only. Returns 0 when a margin
+// stops it, else a result code (see below).
+template <bool kGuarded, bool kExact>
 __attribute__((noinline)) int n8_hotLoop(HotState& st, Io& io, const Kel8u* t) {
     // Every array is addressed from t with a constant offset, which keeps one register for all of them.
     const Kel8u* src = st.src;
@@ -159,7 +162,9 @@ __attribute__((noinline)) int n8_hotLoop(HotState& st, Io& io, const Kel8u* t) {
             idx = unsigned(bb) & 1023;
             info = t[kLitInfo1 + idx];
         }
-        if (!kGuarded)
+        if (kExact)
+            n8_copyMatchTight(out, dist, len);
+        else if (!kGuarded)
             n8_copyMatchSlack(out, dist, len);
         else if (std::size_t(st.outEnd - out) - len >= 16)
             n8_copyMatchWide(out, dist, len);
@@ -176,27 +181,35 @@ __attribute__((noinline)) int n8_hotLoop(HotState& st, Io& io, const Kel8u* t) {
     return result;
 }
 
+// The unguarded loop while the room allows, then the guarded one; one instance per copy discipline, so that the
+// choice costs nothing inside the loops.
+template <bool kExact>
+int n8_hotKernel(Io& io, const Kel8u* t) {
+    HotState st{io.src, io.dst, io.bitBuf, io.bitCount, io.srcEnd - 8, nullptr, io.dstEnd, io.histStart};
+    int result = 0;
+    if (std::size_t(io.dstEnd - io.dst) > kOutSlack) {
+        st.outLimit = io.dstEnd - kOutSlack;
+        result = n8_hotLoop<false, kExact>(st, io, t);
+    }
+    if (result == 0) result = n8_hotLoop<true, kExact>(st, io, t);
+    io.src = st.src;
+    io.bitBuf = st.bb;
+    io.bitCount = st.bc;
+    io.dst = st.out;
+    return result;
+}
+
 }  // namespace
 
 // Contract: io holds at least 16 source bytes and at least one byte of room; the table is a two-level table (it
 // may be damaged: every index is masked into its array). Decodes symbols until, after a symbol, fewer than 8
 // source bytes or no room remain (0), an end-of-block or invalid code (kFastEndOfBlock, kFastInvalid, its bits
 // consumed), a match longer than the room (length << 16 | distance, its bits consumed, nothing copied) or a
-// match reaching before the history (kFastNoHistory). On return io.bitCount may exceed 32 and the bits above
-// it are not cleared: the caller gives bytes back (n8_fastGiveBack).
+// match reaching before the history (kFastNoHistory). With io.exactCopies nothing past a match's end is
+// written. On return io.bitCount may exceed 32 and the bits above it are not cleared: the caller gives bytes
+// back (n8_fastGiveBack).
 int n8_ownDecodeLZ77DHF_HotSpot(Io& io, const Kel8u* t) {
-    HotState st{io.src, io.dst, io.bitBuf, io.bitCount, io.srcEnd - 8, nullptr, io.dstEnd, io.histStart};
-    int result = 0;
-    if (std::size_t(io.dstEnd - io.dst) > kOutSlack) {
-        st.outLimit = io.dstEnd - kOutSlack;
-        result = n8_hotLoop<false>(st, io, t);
-    }
-    if (result == 0) result = n8_hotLoop<true>(st, io, t);
-    io.src = st.src;
-    io.bitBuf = st.bb;
-    io.bitCount = st.bc;
-    io.dst = st.out;
-    return result;
+    return io.exactCopies ? n8_hotKernel<true>(io, t) : n8_hotKernel<false>(io, t);
 }
 
 }  // namespace kel::inflate

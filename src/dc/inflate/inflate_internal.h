@@ -130,6 +130,10 @@ struct Io {
     const Kel8u* window;
     Kel32u windowSize;
     Kel32u winPos;
+    // The room [dst, dstEnd) overlaps the window: bytes past the output are history that later matches may read
+    // (a caller decoding straight into its circular window), so matches must write exactly their own bytes.
+    // Decided once per call; otherwise the fast kernels copy in blocks that may run past a match's end.
+    bool exactCopies;
 };
 
 // Appends one source byte above the held bits, if any is left.
@@ -218,6 +222,35 @@ inline void n8_copyMatchWide(Kel8u* out, unsigned dist, unsigned len) {
             o += 8;
         }
     }
+}
+
+// As n8_copyMatchWide, but writes out[0..len) only: for a room whose bytes past the output are still history.
+// Blocks are used where they stay inside the match; a tail of 1..7 bytes after at least 8 takes one 8-byte
+// block ending at out + len, which rewrites up to 7 final bytes with the same values (each byte of a match
+// equals the byte dist before it, and dist >= 8 keeps that block's source behind the bytes still unwritten).
+inline void n8_copyMatchTight(Kel8u* out, unsigned dist, unsigned len) {
+    Kel8u* o = out;
+    Kel8u* const e = out + len;
+    if (dist >= 8) {
+        if (dist >= 16) {
+            for (; e - o >= 16; o += 16) n8_copy16(o, o - dist);
+        }
+        for (; e - o >= 8; o += 8) n8_store64(o, n8_load64(o - dist));
+        if (o == e) return;
+        if (len >= 8) {
+            n8_store64(e - 8, n8_load64(e - 8 - dist));
+            return;
+        }
+    } else if (dist == 1) {
+        const Kel64u v = Kel64u(o[-1]) * 0x0101010101010101ull;
+        for (; e - o >= 8; o += 8) n8_store64(o, v);
+    } else if (dist != 0 && len >= 16) {
+        // Byte copies until one stride of the pattern precedes o, then 8-byte blocks from one stride back.
+        const unsigned stride = kPatternStride[dist];
+        for (const Kel8u* lead = out + (stride - dist); o < lead; ++o) *o = *(o - dist);
+        for (; e - o >= 8; o += 8) n8_store64(o, n8_load64(o - stride));
+    }
+    for (; o < e; ++o) *o = *(o - dist);
 }
 
 // Bytes a fast loop keeps free past its output pointer while it skips room checks: the longest match plus the

@@ -46,14 +46,19 @@ struct ShortForm {
 
     static bool fastReady(const Io& io) { return io.srcEnd - io.src > 6 && io.dstEnd - io.dst > 8; }
 
-    int fast(Io& io) const;
+    // Exact match copies for a room that overlaps the window (Io::exactCopies), block copies otherwise.
+    int fast(Io& io) const { return io.exactCopies ? fastLoop<true>(io) : fastLoop<false>(io); }
+
+    template <bool kExact>
+    int fastLoop(Io& io) const;
 
     static Kel32u resumeExtra(Kel32u e) { return e & 15; }
 };
 
 // Contract as n8_ownDecodeLZ77DHF_HotSpot, for the short form; returns 0 without decoding when fewer than 8
-// source bytes are left for the first refill.
-int ShortForm::fast(Io& io) const {
+// source bytes are left for the first refill. kExact: every match writes its own bytes only.
+template <bool kExact>
+int ShortForm::fastLoop(Io& io) const {
     const Kel8u* src = io.src;
     const Kel8u* const srcStart = src;
     const Kel8u* const srcLimit = io.srcEnd - 8;
@@ -124,7 +129,9 @@ int ShortForm::fast(Io& io) const {
             out = io.dst;
             continue;
         }
-        if (room - len >= 16)
+        if (kExact)
+            n8_copyMatchTight(out, dist, len);
+        else if (room - len >= 16)
             n8_copyMatchWide(out, dist, len);
         else
             n8_copyBackExact(out, dist, len);
