@@ -6,7 +6,12 @@
 //            either decoder reaches the end of the stream, both must, with identical output.
 //   3:       kelsInflate_8u on a context built from the input: code lengths for kelsInflateBuildHuffTable, or
 //            raw table bytes, table kind, resume fields and window position; the rest is the payload. The
-//            decoder must stay inside its buffers and return 0 or -200 with consistent counts.
+//            decoder must stay inside its buffers and return 0 or -200 with consistent counts. The context, the
+//            window, the source and every destination are heap blocks of exactly their documented sizes, so that
+//            AddressSanitizer reports any byte touched past them. A flag in the input chooses the layout of a
+//            caller decoding straight into its circular window (destination = window + winPos); with a full
+//            32 KiB window and built tables, a second caller decodes the same input into separate buffers and
+//            copies its output into its own window: both must see the same results, call by call.
 #include <zlib.h>
 
 #include <cstdint>
@@ -96,11 +101,75 @@ void fuzzStream(int mode, std::uint8_t chunking, const std::uint8_t* src, std::s
     if (ourEnd && ours.out != theirs) std::abort();
 }
 
+// One kelsInflate_8u call and what it handed back.
+struct CallResult {
+    KelStatus status;
+    int mode;
+    int srcUsed;
+    int written;
+    Kel32u bitBuf;
+    Kel32u bitCount;
+    bool operator==(const CallResult& o) const {
+        return status == o.status && mode == o.mode && srcUsed == o.srcUsed && written == o.written &&
+               bitBuf == o.bitBuf && bitCount == o.bitCount;
+    }
+};
+
+// The decoder's promises for every call: a status of 0 or -200, counts that add up, at most 32 held bits.
+CallResult checkedCall(Kel8u*& s, int& srcLen, Kel32u& bitBuf, Kel32u& bitCount, Kel32u winPos, Kel8u* dst, int room,
+                       Kel32u dstPos, int& mode, InflateContext* ctx) {
+    const int srcBefore = srcLen;
+    const Kel8u* const srcStart = s;
+    Kel8u* d = dst;
+    int dstLen = room;
+    const KelStatus st = kelsInflate_8u(&s, &srcLen, &bitBuf, &bitCount, winPos, &d, &dstLen, dstPos, &mode, ctx);
+    if (st != kelStatusOk && st != kelStatusBadStream) std::abort();
+    if (bitCount > 32 || srcLen < 0 || srcLen > srcBefore || dstLen < 0 || dstLen > room) std::abort();
+    if (s - srcStart != srcBefore - srcLen || d - dst != room - dstLen) std::abort();
+    return {st, mode, srcBefore - srcLen, room - dstLen, bitBuf, bitCount};
+}
+
+// The caller decoding into its circular window: each call writes at window + winPos with room up to the
+// window's end (at most roomCap), then winPos advances by what was written. With a reference (a copy of the
+// window and the context), a second caller decodes the same source into separate exact-size buffers and keeps
+// its window up to date by copying; every call must hand back the same results. Only meaningful when no
+// distance can exceed the window (windowSize 32768, tables from the builder).
+void decodeInWindow(const Kel8u* payload, std::size_t n, Kel8u* window, Kel32u windowSize, Kel32u winPos,
+                    std::size_t roomCap, int mode, InflateContext* ctx, Kel8u* refWindow, InflateContext* refCtx) {
+    auto* src = new Kel8u[n ? n : 1];
+    std::memcpy(src, payload, n);
+    Kel8u* s = src;
+    int srcLen = int(n);
+    Kel32u bitBuf = 0, bitCount = 0;
+    Kel8u* rs = src;
+    int rSrcLen = int(n);
+    Kel32u rBitBuf = 0, rBitCount = 0;
+    int rMode = mode;
+    winPos %= windowSize;
+    for (int call = 0; call < 64; ++call) {
+        const std::size_t toEnd = windowSize - winPos;
+        const int room = int(toEnd < roomCap ? toEnd : roomCap);
+        Kel8u* const dst = window + winPos;
+        const CallResult a = checkedCall(s, srcLen, bitBuf, bitCount, winPos, dst, room, 0, mode, ctx);
+        if (refCtx != nullptr) {
+            auto* piece = new Kel8u[room ? room : 1];
+            const CallResult b = checkedCall(rs, rSrcLen, rBitBuf, rBitCount, winPos, piece, room, 0, rMode, refCtx);
+            if (!(a == b) || std::memcmp(piece, dst, std::size_t(a.written)) != 0) std::abort();
+            std::memcpy(refWindow + winPos, piece, std::size_t(b.written));
+            delete[] piece;
+        }
+        winPos = Kel32u((winPos + Kel32u(a.written)) % windowSize);
+        if (a.status != kelStatusOk || a.mode == InflateModeEndOfBlock || a.written < room) break;
+    }
+    delete[] src;
+}
+
 // A context from the input: either code lengths through the builder, or raw bytes for every field.
 void fuzzDirect(const std::uint8_t* data, std::size_t n) {
     if (n < 8) return;
-    static InflateContext ctx;
-    std::memset(&ctx, 0, sizeof ctx);
+    // The documented size of the context; a heap block of exactly that many bytes.
+    auto* ctx = static_cast<InflateContext*>(std::malloc(sizeof(InflateContext)));
+    std::memset(ctx, 0, sizeof *ctx);
     const std::uint8_t how = data[0];
     Kel32u winPos = data[1] | (data[2] << 8);
     const Kel32u dstPos = data[3] | ((data[4] & 0x7F) << 8);
@@ -116,44 +185,60 @@ void fuzzDirect(const std::uint8_t* data, std::size_t n) {
             lens[2 * i] = data[i] & 15;
             lens[2 * i + 1] = data[i] >> 4;
         }
-        if (kelsInflateBuildHuffTable(lens, 286, 30, &ctx) != kelStatusOk) ctx.tableKind = 0;
+        if (kelsInflateBuildHuffTable(lens, 286, 30, ctx) != kelStatusOk) ctx->tableKind = 0;
         data += take;
         n -= take;
     } else {
         const std::size_t take = n < 600 ? n : 600;
-        std::memcpy(reinterpret_cast<std::uint8_t*>(&ctx) + 12, data, take < 36 ? take : 36);
-        for (std::size_t i = 36; i < take; ++i) ctx.tables[(i * 131) % sizeof ctx.tables] = data[i];
-        ctx.tableKind %= 4;
+        std::memcpy(reinterpret_cast<std::uint8_t*>(ctx) + 12, data, take < 36 ? take : 36);
+        for (std::size_t i = 36; i < take; ++i) ctx->tables[(i * 131) % sizeof ctx->tables] = data[i];
+        ctx->tableKind %= 4;
         data += take;
         n -= take;
     }
-    Bytes window(how & 2 ? 0 : 1u << (how >> 4 & 15));
-    for (std::size_t i = 0; i < window.size(); ++i) window[i] = std::uint8_t(i * 13);
-    ctx.window = window.empty() ? nullptr : window.data();
-    ctx.windowSize = Kel32u(window.size());
-    if (winPos > ctx.windowSize) winPos %= ctx.windowSize + 1;
+    const Kel32u windowSize = how & 2 ? 0 : 1u << (how >> 4 & 15);
+    auto* window = new Kel8u[windowSize ? windowSize : 1];
+    for (std::size_t i = 0; i < windowSize; ++i) window[i] = std::uint8_t(i * 13);
+    ctx->window = windowSize ? window : nullptr;
+    ctx->windowSize = windowSize;
+    if (winPos > ctx->windowSize) winPos %= ctx->windowSize + 1;
 
-    auto* src = new std::uint8_t[n ? n : 1];
-    std::memcpy(src, data, n);
-    auto* buf = new std::uint8_t[dstPos + room];
-    std::memset(buf, 0x5A, dstPos + room);
-    Kel8u* s = src;
-    int srcLen = int(n);
-    Kel8u* d = buf + dstPos;
-    int dstLen = int(room);
-    Kel32u bitBuf = 0, bitCount = 0;
-    for (int call = 0; call < 4; ++call) {
-        const int before = srcLen;
-        const KelStatus st =
-            kelsInflate_8u(&s, &srcLen, &bitBuf, &bitCount, winPos, &d, &dstLen, Kel32u(d - buf), &mode, &ctx);
-        if (st != kelStatusOk && st != kelStatusBadStream) std::abort();
-        if (bitCount > 32 || srcLen < 0 || srcLen > before || dstLen < 0) std::abort();
-        if (s - src + srcLen != std::ptrdiff_t(n) || d - buf + dstLen != std::ptrdiff_t(dstPos + room)) std::abort();
-        if (st != kelStatusOk || mode == InflateModeEndOfBlock) break;
-        if (dstLen == 0) break;
+    if ((how & 4) && windowSize != 0) {
+        // Destination inside the window.
+        const bool compare = windowSize == 32768 && (how & 1);
+        Kel8u* refWindow = nullptr;
+        InflateContext* refCtx = nullptr;
+        if (compare) {
+            refWindow = new Kel8u[windowSize];
+            std::memcpy(refWindow, window, windowSize);
+            refCtx = static_cast<InflateContext*>(std::malloc(sizeof(InflateContext)));
+            std::memcpy(refCtx, ctx, sizeof *ctx);
+            refCtx->window = refWindow;
+        }
+        decodeInWindow(data, n, window, windowSize, winPos, room, mode, ctx, refWindow, refCtx);
+        std::free(refCtx);
+        delete[] refWindow;
+    } else {
+        auto* src = new std::uint8_t[n ? n : 1];
+        std::memcpy(src, data, n);
+        auto* buf = new std::uint8_t[dstPos + room];
+        std::memset(buf, 0x5A, dstPos + room);
+        Kel8u* s = src;
+        int srcLen = int(n);
+        Kel32u bitBuf = 0, bitCount = 0;
+        Kel8u* d = buf + dstPos;
+        for (int call = 0; call < 4; ++call) {
+            const int left = int(buf + dstPos + room - d);
+            const CallResult r = checkedCall(s, srcLen, bitBuf, bitCount, winPos, d, left, Kel32u(d - buf), mode, ctx);
+            d += r.written;
+            if (r.status != kelStatusOk || r.mode == InflateModeEndOfBlock) break;
+            if (r.written == left) break;
+        }
+        delete[] buf;
+        delete[] src;
     }
-    delete[] buf;
-    delete[] src;
+    delete[] window;
+    std::free(ctx);
 }
 
 }  // namespace
