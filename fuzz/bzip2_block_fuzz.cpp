@@ -3,8 +3,9 @@
 //
 // Input: byte 0 picks the alphabet size (3 to 258), byte 1 the source piece size, bytes 2-3 the block capacity
 // and the origin pointer, byte 4 a quarter of the in-use bitmap pattern; the rest is the block's bit stream. Every
-// call must stay inside its buffers (the buffers are exact-size heap copies) and return a defined status; a block
-// that decodes is checked to have the length reported.
+// call must stay inside its buffers (the buffers are exact-size heap copies, the decoder state exactly the size
+// its size function reports for the block's capacity) and return a defined status; a block that decodes is
+// checked to have the length reported.
 #include <cstdint>
 #include <cstdlib>
 #include <vector>
@@ -20,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::vector<std::uint8_t> src(data + 5, data + size);
 
     int stateSize = 0;
-    kelsDecodeHuffGetSize_BZ2_8u16u(900000, &stateSize);
+    if (kelsDecodeHuffGetSize_BZ2_8u16u(capacity + 1, &stateSize) != kelStatusOk) std::abort();
     std::vector<std::uint8_t> state(static_cast<std::size_t>(stateSize));
     if (kelsDecodeHuffInit_BZ2_8u16u(alphabet, state.data()) != kelStatusOk) std::abort();
 

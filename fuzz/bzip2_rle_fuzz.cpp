@@ -12,9 +12,16 @@
 
 namespace {
 
+// A run-length state of exactly the size the library reports, so a sanitizer build notices a byte past it.
+std::vector<std::uint8_t> rleState() {
+    int size = 0;
+    if (kelsRLEGetSize_BZ2_8u(&size) != kelStatusOk || size < 1) std::abort();
+    return std::vector<std::uint8_t>(static_cast<std::size_t>(size));
+}
+
 // Decodes coded[0, n) with `room` bytes per call; appends to out. False if the decoder reported an error.
 bool decodeAll(const std::uint8_t* coded, int n, int room, std::vector<std::uint8_t>& out) {
-    std::vector<std::uint8_t> state(264);
+    std::vector<std::uint8_t> state = rleState();
     kelsDecodeRLEStateInit_BZ2_8u(state.data());
     std::vector<std::uint8_t> src(coded, coded + n);
     const Kel8u* p = src.data();
@@ -53,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     decodeAll(data + 1, n, room, decoded);
 
     // Round trip of the raw bytes through the encoder, fed in pieces of 1 to 16 bytes.
-    std::vector<std::uint8_t> state(264), coded;
+    std::vector<std::uint8_t> state = rleState(), coded;
     kelsEncodeRLEInit_BZ2_8u(state.data());
     std::size_t pos = 0;
     while (pos < static_cast<std::size_t>(n)) {
