@@ -1,8 +1,11 @@
 // fuzz/lzss_fuzz.cpp - the LZSS decoder on arbitrary streams fed in arbitrary pieces, and a round trip of the
 // same bytes through the encoder.
 //
-// The decoder must stay inside its buffers whatever the stream says; the encoder's output, decoded in pieces,
-// must give back exactly what went in.
+// The decoder must stay inside its buffers whatever the stream says; the encoder's output must give back exactly
+// what went in. The state block is a heap block of exactly the size kelsLZSSGetSize_8u reports, and every source
+// piece and destination one of exactly its length (the final destination: the input's length), so ASan flags any
+// byte touched past them. The stream's fields have no header to bound them: distances up to 32767 (beyond the
+// output so far they read the window) and lengths up to 258 come straight from the fuzzed bits.
 #include <cstdint>
 #include <cstdlib>
 #include <vector>
@@ -68,12 +71,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } while (flushed == kelStatusDstFull);
 
     kelsDecodeLZSSInit_8u(st);
-    std::vector<Kel8u> back(input.size() + 1);
+    std::vector<Kel8u> back(input.size());
     const Kel8u* p = coded.data();
     Kel32u left = Kel32u(coded.size());
     Kel8u* d = back.data();
     Kel32u dLen = Kel32u(back.size());
-    if (!coded.empty()) kelsDecodeLZSS_8u(&p, &left, &d, &dLen, st);
+    if (!coded.empty()) {
+        const KelStatus s = kelsDecodeLZSS_8u(&p, &left, &d, &dLen, st);
+        if (s != kelStatusOk && s != kelStatusDstFull) std::abort();
+    }
     if (std::size_t(d - back.data()) != input.size()) std::abort();
     for (std::size_t k = 0; k < input.size(); ++k) {
         if (back[k] != input[k]) std::abort();

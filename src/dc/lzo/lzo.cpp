@@ -36,8 +36,8 @@ inline LzoSlice n8_sliceOf(Kel32u i, Kel32u parts, Kel32u total) {
 // Recognises the multi-part container. The header must hold (magic, a part count of 1 to 32 with its check byte,
 // the size table inside the source), the parts must tile the source exactly, and each part must be one complete
 // stream that ends with its end marker at its last byte and produces exactly its slice. Even then a source that
-// reads as one complete plain stream is taken as that stream: the container is this library's extension, the
-// plain stream the format every encoder writes. The scans write nothing; the source is read at most twice more.
+// reads as one complete plain stream is taken as that stream: no LZO1X encoder writes the container, and every
+// one writes such a stream. The scans write nothing; they read the source at most twice before it is decoded.
 bool n8_isContainer(const Kel8u* src, Kel32u srcLen) {
     if (srcLen <= 3 || src[0] != kContainerMagic) return false;
     const Kel32u parts = src[1];
