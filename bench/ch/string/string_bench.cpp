@@ -2,7 +2,7 @@
 // - byte search (kelsFindC_8u / kelsFindRevC_8u against memchr / memrchr) for an absent byte, 16 B to 1 MiB;
 // - pattern search (kelsFind_8u against memmem) for needles of 4, 8, 16 and 64 bytes over the corpus text, each
 //   needle cut from the text so that its first occurrence lies near the end: both scan almost the whole text;
-// - comparison of equal buffers (kelsCompare_8u against memcmp), 64 B to 1 MiB;
+// - comparison and equality of equal buffers (kelsCompare_8u and kelsEqual_8u against memcmp), 16 B to 1 MiB;
 // - UTF-8 to UTF-16 and back against iconv, on ASCII text (alice29.txt) and on mixed text (words of eight
 //   scripts, one to four bytes per character, drawn with a fixed seed).
 // The scalar twins run beside them as `ref`. Throughput counts source bytes.
@@ -135,6 +135,8 @@ void find(benchmark::State& state, Impl impl, int m) {
     state.SetBytesProcessed(int64_t(state.iterations()) * (at + m));
 }
 
+// Equal buffers, so that every byte is examined; kEqual measures kelsEqual_8u against memcmp(...) == 0.
+template <bool kEqual>
 void compare(benchmark::State& state, Impl impl) {
     const int n = int(state.range(0));
     const Bytes a = kel::bench::randomBuffer(size_t(n), 3);
@@ -145,10 +147,15 @@ void compare(benchmark::State& state, Impl impl) {
         int r;
         if (impl == Impl::Glibc) {
             r = memcmp(a.data(), b.data(), size_t(n));
+            if (kEqual) r = r == 0;
         } else if (impl == Impl::Kel) {
-            kelsCompare_8u(a.data(), b.data(), n, &r);
+            if (kEqual) {
+                kelsEqual_8u(a.data(), b.data(), n, &r);
+            } else {
+                kelsCompare_8u(a.data(), b.data(), n, &r);
+            }
         } else {
-            r = n8_ownsCompare_8u_ref(a.data(), b.data(), n);
+            r = kEqual ? n8_ownsEqual_8u_ref(a.data(), b.data(), n) : n8_ownsCompare_8u_ref(a.data(), b.data(), n);
         }
         sink += r;
     }
@@ -219,8 +226,10 @@ void registerAll() {
             benchmark::RegisterBenchmark(("BM_Find_" + std::to_string(m) + "/" + im.name + "/text").c_str(), find,
                                          im.impl, m);
         }
-        for (int n : {64, 4096, 65536, 1 << 20}) {
-            benchmark::RegisterBenchmark((std::string("BM_Compare/") + im.name).c_str(), compare, im.impl)->Arg(n);
+        for (int n : {16, 32, 64, 256, 4096, 65536, 1 << 20}) {
+            benchmark::RegisterBenchmark((std::string("BM_Compare/") + im.name).c_str(), compare<false>, im.impl)
+                ->Arg(n);
+            benchmark::RegisterBenchmark((std::string("BM_Equal/") + im.name).c_str(), compare<true>, im.impl)->Arg(n);
         }
     }
     const struct {

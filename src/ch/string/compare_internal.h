@@ -4,10 +4,17 @@
 // within [p, p + len) and stop examining bytes at the first difference.
 #pragma once
 
+#include "ch/string/compare_ssse3.h"
 #include "kelbase.h"
 
-// a[i] - b[i] at the first i where the bytes differ (-255 to 255); 0 when all len bytes are equal.
-int n8_ownsCompare_8u(const Kel8u* pA, const Kel8u* pB, int len);
+// a[i] - b[i] at the first i where the bytes differ (-255 to 255); 0 when all len bytes are equal. The vector
+// kernel is inline (compare_ssse3.h), like n8_ownsEqual_8u: on short strings a call would cost as much as the work.
+inline int n8_ownsCompare_8u(const Kel8u* pA, const Kel8u* pB, int len) {
+    const int i = len <= kCompareShortMax    ? n8_ownsFirstDifferenceShort_8u(pA, pB, len)
+                  : len <= kCompareInlineMax ? n8_ownsFirstDifferenceMedium_8u(pA, pB, len)
+                                             : n8_ownsFirstDifferenceLong_8u(pA, pB, len);
+    return i < 0 ? 0 : pA[i] - pB[i];
+}
 int n8_ownsCompare_8u_ref(const Kel8u* pA, const Kel8u* pB, int len);
 
 // As n8_ownsCompare_8u after folding the capitals A to Z (65 to 90) to their small letters (+32); no other byte
@@ -16,5 +23,9 @@ int n8_ownsCompareIgnoreCaseLatin_8u(const Kel8u* pA, const Kel8u* pB, int len);
 int n8_ownsCompareIgnoreCaseLatin_8u_ref(const Kel8u* pA, const Kel8u* pB, int len);
 
 // 1 when all len bytes are equal (also for len 0), else 0.
-int n8_ownsEqual_8u(const Kel8u* pA, const Kel8u* pB, int len);
+inline int n8_ownsEqual_8u(const Kel8u* pA, const Kel8u* pB, int len) {
+    return len <= kCompareShortMax    ? n8_ownsEqualShort_8u(pA, pB, len)
+           : len <= kCompareInlineMax ? n8_ownsEqualMedium_8u(pA, pB, len)
+                                      : n8_ownsFirstDifferenceLong_8u(pA, pB, len) < 0;
+}
 int n8_ownsEqual_8u_ref(const Kel8u* pA, const Kel8u* pB, int len);
