@@ -3,6 +3,12 @@
 // Files are read in 1 MiB pieces; complete lines are searched one at a time (without their newline) and the
 // unfinished last line of a piece is carried into the next, so a line may be longer than a piece. With -o the
 // search restarts after each match on the rest of the line, which the pattern then sees as a subject start.
+//
+// A line whose search fails (the match limit runs out on a pathological line) is reported on stderr with its file
+// and line number, and the search goes on with the next line: one bad line costs its own result, not the rest of
+// the file, and the command ends with status 2 as grep does after an error. A line whose first search fails is
+// neither selected nor rejected (so -v does not print it either); with -o the parts printed before a later failure
+// stand.
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -23,7 +29,8 @@ void printGrepUsage(std::FILE* out) {
                  "of the regular expression PATTERN (Perl-style syntax).\n"
                  "  -i  ignore ASCII case      -v  select non-matching lines   -c  print only a count of lines\n"
                  "  -n  prefix line numbers    -o  print only the matched parts, one per line\n"
-                 "Exit status: 0 if a line was selected, 1 if none, 2 on an error.\n");
+                 "A line whose search exceeds the match limit is reported on stderr and skipped.\n"
+                 "Exit status: 0 if a line was selected, 1 if none, 2 on an error (also after a skipped line).\n");
 }
 
 struct GrepOptions {
@@ -35,7 +42,8 @@ struct Matcher {
     RegExpState* state() { return reinterpret_cast<RegExpState*>(block.data()); }
 };
 
-// -1 on a search error, else 1 when the line is selected.
+// The status of the failed search on a search error (the line's output may be partial with -o), else 1 when the
+// line is selected and 0 when it is not.
 int grepLine(Matcher& m, const GrepOptions& o, const std::string& name, long long lineNo, const Kel8u* line, int len,
              long long* pSelected) {
     RegExpMatchRecord rec[1];
@@ -43,7 +51,7 @@ int grepLine(Matcher& m, const GrepOptions& o, const std::string& name, long lon
     static const Kel8u kEmpty[1] = {0};
     const Kel8u* src = len ? line : kEmpty;
     KelStatus st = kelsRegExpFind_8u(src, len, m.state(), rec, &n);
-    if (st < 0) return -1;
+    if (st < 0) return st;
     const bool hit = n > 0;
     if (hit == o.invert) return 0;
     ++*pSelected;
@@ -72,12 +80,20 @@ int grepLine(Matcher& m, const GrepOptions& o, const std::string& name, long lon
         if (from > len) break;
         n = 1;
         st = kelsRegExpFind_8u(src + from, len - from, m.state(), rec, &n);
-        if (st < 0) return -1;
+        if (st < 0) return st;
     }
     return 1;
 }
 
-// Returns false on a read or search error; adds the selected lines to *pSelected.
+// Reports a line whose search failed; the caller goes on with the next line.
+void reportLineError(const std::string& name, long long lineNo, int status) {
+    const std::string what = status == kelStatusRegExpMatchLimit
+                                 ? std::string("match limit exceeded")
+                                 : "search failed with status " + std::to_string(status);
+    reportError(name + ":" + std::to_string(lineNo) + ": " + what + "; line skipped");
+}
+
+// Returns false on a read error or when the search of a line failed; adds the selected lines to *pSelected.
 bool grepFile(Matcher& m, const GrepOptions& o, const std::string& name, long long* pSelected) {
     std::FILE* f = openInput(name);
     if (!f) return false;
@@ -87,29 +103,30 @@ bool grepFile(Matcher& m, const GrepOptions& o, const std::string& name, long lo
     std::vector<Kel8u> piece(kPiece);
     size_t n;
     bool eof = false;
-    while (ok && !eof) {
+    auto line = [&](const Kel8u* p, size_t len) {
+        ++lineNo;
+        const int r = grepLine(m, o, name, lineNo, p, static_cast<int>(len), &selected);
+        if (r < 0) {
+            reportLineError(name, lineNo, r);
+            ok = false;
+        }
+    };
+    while (!eof) {
         n = std::fread(piece.data(), 1, kPiece, f);
         if (n == 0) eof = true;
         buf.insert(buf.end(), piece.begin(), piece.begin() + static_cast<long>(n));
         size_t start = 0;
         for (size_t i = 0; i < buf.size(); ++i) {
             if (buf[i] != '\n') continue;
-            if (grepLine(m, o, name, ++lineNo, buf.data() + start, static_cast<int>(i - start), &selected) < 0) {
-                ok = false;
-                break;
-            }
+            line(buf.data() + start, i - start);
             start = i + 1;
         }
-        if (eof && ok && start < buf.size()) {
-            if (grepLine(m, o, name, ++lineNo, buf.data() + start, static_cast<int>(buf.size() - start), &selected) <
-                0) {
-                ok = false;
-            }
+        if (eof && start < buf.size()) {
+            line(buf.data() + start, buf.size() - start);
             start = buf.size();
         }
         buf.erase(buf.begin(), buf.begin() + static_cast<long>(start));
     }
-    if (!ok) reportError(name + ": match limit exceeded");
     if (std::ferror(f)) {
         reportError(name + ": read error");
         ok = false;
