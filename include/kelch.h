@@ -73,6 +73,10 @@ KelStatus kelsFind_Z_8u(const Kel8u* pSrcZ, const Kel8u* pFindZ, int* pIndex);
 /**
  * kelsFindC_8u - first position of a byte value.
  *
+ * For a source of 1 to 16 bytes (here and in kelsFindRevC_8u, kelsFindC_Z_8u) the search reads the whole aligned
+ * 16-byte blocks that hold the source, which may include bytes just before or after it; such a block never crosses
+ * a page boundary, and its bytes outside the source never affect the result.
+ *
  * @param[in]  pSrc    source bytes
  * @param[in]  len     source length in bytes
  * @param[in]  valFind the byte to find

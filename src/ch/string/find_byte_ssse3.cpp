@@ -1,47 +1,55 @@
 // src/ch/string/find_byte_ssse3.cpp - the byte-search loops for sources of more than 64 bytes.
 //
-// A forward scan tests one unaligned block at the start, continues from the next 16-byte boundary with aligned
-// loads, eight blocks per step with one mask test, then four blocks (which also locate a hit the eight-block step
-// saw), then single blocks, and ends with one unaligned block that finishes at the last source byte. Where that block
-// overlaps bytes already tested it can only find hits that the earlier blocks would have reported first, so the overlap
-// is harmless and replaces a scalar tail. The reverse scan is the mirror image. srcLen > 64, so the first and last
-// blocks lie inside the source.
+// A forward scan tests the first 64 bytes unaligned, continues from a 16-byte boundary at most 64 bytes on with
+// aligned loads, eight blocks per step with one mask test, then four blocks (which also locate a hit the
+// eight-block step saw), and ends with four unaligned blocks that finish at the last source byte. Where steps overlap
+// bytes already tested they can only find hits that the earlier steps would have reported first, so the overlap is
+// harmless and replaces a scalar tail. The reverse scan is the mirror image. srcLen > 64, so the first and last
+// 64 bytes lie inside the source. Each step tests its blocks' equality masks ORed together once: on sources of a few
+// hundred bytes the tests, not the compares, set the pace, so there is no single-block step.
 #include "ch/string/search_internal.h"
+
+namespace {
+
+// Bit i set: byte at + i equals the needle, for the 64 bytes at `at`. kAligned: at lies on a 16-byte boundary.
+template <bool kAligned>
+inline uint64_t n8_matchMask64(const Kel8u* at, Vec128 needle) {
+    auto eq = [&](int k) { return n8_cmpeq8(kAligned ? n8_loada(at + k) : n8_loadu(at + k), needle); };
+    const Vec128 e0 = eq(0), e1 = eq(16), e2 = eq(32), e3 = eq(48);
+    if (n8_movemask8(n8_or(n8_or(e0, e1), n8_or(e2, e3))) == 0) return 0;
+    return static_cast<uint64_t>(n8_movemask8(e0)) | static_cast<uint64_t>(n8_movemask8(e1)) << 16 |
+           static_cast<uint64_t>(n8_movemask8(e2)) << 32 | static_cast<uint64_t>(n8_movemask8(e3)) << 48;
+}
+
+// Whether any of the 128 bytes at the 16-byte boundary q equals the needle.
+inline bool n8_any128(const Kel8u* q, Vec128 needle) {
+    Vec128 any = n8_cmpeq8(n8_loada(q), needle);
+    for (int k = 16; k < 128; k += 16) any = n8_or(any, n8_cmpeq8(n8_loada(q + k), needle));
+    return n8_movemask8(any) != 0;
+}
+
+inline const Kel8u* n8_alignDown16(const Kel8u* p) {
+    return p - (reinterpret_cast<uintptr_t>(p) & 15);
+}
+
+}  // namespace
 
 int n8_ownsFindCLong_8u(const Kel8u* pSrc, int srcLen, Kel8u val) {
     const Vec128 needle = n8_splat8(val);
-    int m = n8_byteMatchMask(pSrc, needle);
-    if (m != 0) return n8_lowestBit32(static_cast<uint32_t>(m));
+    uint64_t m = n8_matchMask64<false>(pSrc, needle);
+    if (m != 0) return n8_lowestBit64(m);
     const Kel8u* const pEnd = pSrc + srcLen;
-    const Kel8u* q = pSrc + n8_bytesToNextBoundary(pSrc);
-    // 128 bytes per step while they last; a step with a hit leaves it to the 64-byte loop to locate.
-    while (pEnd - q >= 128) {
-        Vec128 any = n8_cmpeq8(n8_loada(q), needle);
-        for (int k = 16; k < 128; k += 16) any = n8_or(any, n8_cmpeq8(n8_loada(q + k), needle));
-        if (n8_movemask8(any) != 0) break;
-        q += 128;
-    }
+    // The boundary at or below pSrc + 64: the aligned steps overlap the first 64 bytes by at most 15.
+    const Kel8u* q = n8_alignDown16(pSrc + 64);
+    while (pEnd - q >= 128 && !n8_any128(q, needle)) q += 128;
     while (pEnd - q >= 64) {
-        const Vec128 e0 = n8_cmpeq8(n8_loada(q), needle);
-        const Vec128 e1 = n8_cmpeq8(n8_loada(q + 16), needle);
-        const Vec128 e2 = n8_cmpeq8(n8_loada(q + 32), needle);
-        const Vec128 e3 = n8_cmpeq8(n8_loada(q + 48), needle);
-        if (n8_movemask8(n8_or(n8_or(e0, e1), n8_or(e2, e3))) != 0) {
-            const uint64_t all =
-                static_cast<uint64_t>(n8_movemask8(e0)) | static_cast<uint64_t>(n8_movemask8(e1)) << 16 |
-                static_cast<uint64_t>(n8_movemask8(e2)) << 32 | static_cast<uint64_t>(n8_movemask8(e3)) << 48;
-            return static_cast<int>(q - pSrc) + n8_lowestBit64(all);
-        }
+        m = n8_matchMask64<true>(q, needle);
+        if (m != 0) return static_cast<int>(q - pSrc) + n8_lowestBit64(m);
         q += 64;
     }
-    while (pEnd - q >= 16) {
-        m = n8_byteMatchMaskAligned(q, needle);
-        if (m != 0) return static_cast<int>(q - pSrc) + n8_lowestBit32(static_cast<uint32_t>(m));
-        q += 16;
-    }
     if (q < pEnd) {
-        m = n8_byteMatchMask(pEnd - 16, needle);
-        if (m != 0) return srcLen - 16 + n8_lowestBit32(static_cast<uint32_t>(m));
+        m = n8_matchMask64<false>(pEnd - 64, needle);
+        if (m != 0) return srcLen - 64 + n8_lowestBit64(m);
     }
     return -1;
 }
@@ -49,38 +57,20 @@ int n8_ownsFindCLong_8u(const Kel8u* pSrc, int srcLen, Kel8u val) {
 int n8_ownsFindRevCLong_8u(const Kel8u* pSrc, int srcLen, Kel8u val) {
     const Vec128 needle = n8_splat8(val);
     const Kel8u* const pEnd = pSrc + srcLen;
-    int m = n8_byteMatchMask(pEnd - 16, needle);
-    if (m != 0) return srcLen - 16 + n8_highestBit32(static_cast<uint32_t>(m));
-    // q is the end of the next aligned block down: the boundary below the last byte. When the source ends on a
-    // boundary this skips the block just tested; otherwise the first aligned block overlaps it.
-    const Kel8u* q = pEnd - 1 - ((reinterpret_cast<uintptr_t>(pEnd) - 1) & 15);
-    while (q - pSrc >= 128) {
-        Vec128 any = n8_cmpeq8(n8_loada(q - 128), needle);
-        for (int k = 16; k < 128; k += 16) any = n8_or(any, n8_cmpeq8(n8_loada(q - 128 + k), needle));
-        if (n8_movemask8(any) != 0) break;
-        q -= 128;
-    }
+    uint64_t m = n8_matchMask64<false>(pEnd - 64, needle);
+    if (m != 0) return srcLen - 64 + n8_highestBit64(m);
+    // q is the end of the next aligned step down: the boundary at or above pEnd - 64, so the steps overlap the last
+    // 64 bytes by at most 15.
+    const Kel8u* q = n8_alignDown16(pEnd - 64 + 15);
+    while (q - pSrc >= 128 && !n8_any128(q - 128, needle)) q -= 128;
     while (q - pSrc >= 64) {
-        const Vec128 e0 = n8_cmpeq8(n8_loada(q - 64), needle);
-        const Vec128 e1 = n8_cmpeq8(n8_loada(q - 48), needle);
-        const Vec128 e2 = n8_cmpeq8(n8_loada(q - 32), needle);
-        const Vec128 e3 = n8_cmpeq8(n8_loada(q - 16), needle);
-        if (n8_movemask8(n8_or(n8_or(e0, e1), n8_or(e2, e3))) != 0) {
-            const uint64_t all =
-                static_cast<uint64_t>(n8_movemask8(e0)) | static_cast<uint64_t>(n8_movemask8(e1)) << 16 |
-                static_cast<uint64_t>(n8_movemask8(e2)) << 32 | static_cast<uint64_t>(n8_movemask8(e3)) << 48;
-            return static_cast<int>(q - 64 - pSrc) + n8_highestBit64(all);
-        }
+        m = n8_matchMask64<true>(q - 64, needle);
+        if (m != 0) return static_cast<int>(q - 64 - pSrc) + n8_highestBit64(m);
         q -= 64;
     }
-    while (q - pSrc >= 16) {
-        m = n8_byteMatchMaskAligned(q - 16, needle);
-        if (m != 0) return static_cast<int>(q - 16 - pSrc) + n8_highestBit32(static_cast<uint32_t>(m));
-        q -= 16;
-    }
     if (q > pSrc) {
-        m = n8_byteMatchMask(pSrc, needle);
-        if (m != 0) return n8_highestBit32(static_cast<uint32_t>(m));
+        m = n8_matchMask64<false>(pSrc, needle);
+        if (m != 0) return n8_highestBit64(m);
     }
     return -1;
 }

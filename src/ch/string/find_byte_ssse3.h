@@ -2,11 +2,13 @@
 //
 // The byte is broadcast into a vector and compared with 16 source bytes at a time; the lowest set bit of the
 // equality mask is the first hit of a block, the highest set bit the last. Short sources, where the fixed cost of a
-// call decides, are handled here inline, without a loop: overlapping loads that together span the source exactly
-// (two 4- or 8-byte loads below 16 bytes, two 16-byte loads up to 32 bytes, four up to 64), whose masks are merged
-// into one word with each load's bits shifted to its byte offset, so that a byte covered twice sets the same bit
-// twice. Sources below 4 bytes go byte by byte. Longer sources go to the loops of find_byte_ssse3.cpp. Every load
-// lies inside the source.
+// call decides, are handled here inline, without a loop. From 17 to 64 bytes: overlapping loads that together span
+// the source exactly (two 16-byte loads up to 32 bytes, four up to 64), whose masks are merged into one word with
+// each load's bits shifted to its byte offset, so that a byte covered twice sets the same bit twice; every such load
+// lies inside the source. Up to 16 bytes: the one or two aligned 16-byte blocks that hold the source, with the bits
+// of the bytes outside it masked off. Those blocks may include bytes beside the source but never cross a page
+// boundary (each holds at least one source byte), so they cannot fault; they are never read for an empty source.
+// Longer sources go to the loops of find_byte_ssse3.cpp.
 #pragma once
 
 #include <stdint.h>
@@ -27,39 +29,44 @@ inline int n8_byteMatchMaskAligned(const Kel8u* p, Vec128 needle) {
     return n8_movemask8(n8_cmpeq8(n8_loada(p), needle));
 }
 
-// Bit i set: byte i of a source of 4 to 64 bytes equals the needle. Bits at or above len are clear.
+// The 16-byte-aligned block that holds the byte at p, compared with the needle. The block may reach before and
+// after the caller's buffer, but it never crosses a page boundary, so where p may be read the whole block may be
+// read too. Address checkers cannot know that and would report the bytes outside the buffer, so the load is written
+// in assembly, which they leave alone; the memory operand still orders it after any store to the block.
+inline int n8_byteMatchMaskOfBlock(const Kel8u* p, Vec128 needle) {
+    const Vec128* block = reinterpret_cast<const Vec128*>(p - (reinterpret_cast<uintptr_t>(p) & 15));
+    Vec128 v;
+    __asm__("movdqa %1, %0" : "=x"(v) : "m"(*block));
+    return n8_movemask8(n8_cmpeq8(v, needle));
+}
+
+// Bit i set: byte i of a source of 1 to 16 bytes equals the needle; bits at or above len are clear. The one or two
+// aligned blocks that hold the source are compared whole, and the bits of the bytes outside it are masked off:
+// one masked compare, instead of overlapping loads chosen by length.
+inline uint32_t n8_byteMatchMaskTiny(const Kel8u* p, int len, Vec128 needle) {
+    const uint32_t off = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p) & 15);
+    uint32_t m = static_cast<uint32_t>(n8_byteMatchMaskOfBlock(p, needle));
+    if (off + static_cast<uint32_t>(len) > 16)
+        m |= static_cast<uint32_t>(n8_byteMatchMaskOfBlock(p + len - 1, needle)) << 16;
+    return (m >> off) & ((1u << len) - 1);
+}
+
+// Bit i set: byte i of a source of 17 to 64 bytes equals the needle. Bits at or above len are clear.
 inline uint64_t n8_byteMatchMaskShort(const Kel8u* p, int len, Vec128 needle) {
-    if (len >= 16) {
-        const uint64_t first = static_cast<uint64_t>(n8_byteMatchMask(p, needle));
-        const uint64_t last = static_cast<uint64_t>(n8_byteMatchMask(p + len - 16, needle));
-        if (len <= 32) return first | last << (len - 16);
-        const uint64_t second = static_cast<uint64_t>(n8_byteMatchMask(p + 16, needle));
-        const uint64_t third = static_cast<uint64_t>(n8_byteMatchMask(p + len - 32, needle));
-        return first | second << 16 | (third | last << 16) << (len - 32);
-    }
-    if (len >= 8) {
-        const Vec128 v = _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const Vec128*>(p)),
-                                            _mm_loadl_epi64(reinterpret_cast<const Vec128*>(p + len - 8)));
-        const uint64_t m = static_cast<uint64_t>(n8_movemask8(n8_cmpeq8(v, needle)));
-        return (m & 0xFF) | (m >> 8) << (len - 8);
-    }
-    uint32_t lo, hi;
-    memcpy(&lo, p, 4);
-    memcpy(&hi, p + len - 4, 4);
-    const Vec128 v =
-        _mm_unpacklo_epi32(_mm_cvtsi32_si128(static_cast<int>(lo)), _mm_cvtsi32_si128(static_cast<int>(hi)));
-    // Lanes 8-15 are zero and would match a zero needle.
-    const uint64_t m = static_cast<uint64_t>(n8_movemask8(n8_cmpeq8(v, needle)));
-    return (m & 0xF) | ((m >> 4) & 0xF) << (len - 4);
+    const uint64_t first = static_cast<uint64_t>(n8_byteMatchMask(p, needle));
+    const uint64_t last = static_cast<uint64_t>(n8_byteMatchMask(p + len - 16, needle));
+    if (len <= 32) return first | last << (len - 16);
+    const uint64_t second = static_cast<uint64_t>(n8_byteMatchMask(p + 16, needle));
+    const uint64_t third = static_cast<uint64_t>(n8_byteMatchMask(p + len - 32, needle));
+    return first | second << 16 | (third | last << 16) << (len - 32);
 }
 
 inline int n8_ownsFindC_8u(const Kel8u* pSrc, int srcLen, Kel8u val) {
     if (srcLen > 64) return n8_ownsFindCLong_8u(pSrc, srcLen, val);
-    if (srcLen < 4) {
-        for (int i = 0; i < srcLen; ++i) {
-            if (pSrc[i] == val) return i;
-        }
-        return -1;
+    if (srcLen <= 16) {
+        if (srcLen == 0) return -1;
+        const uint32_t m = n8_byteMatchMaskTiny(pSrc, srcLen, n8_splat8(val));
+        return m != 0 ? n8_lowestBit32(m) : -1;
     }
     const uint64_t m = n8_byteMatchMaskShort(pSrc, srcLen, n8_splat8(val));
     return m != 0 ? n8_lowestBit64(m) : -1;
@@ -67,11 +74,10 @@ inline int n8_ownsFindC_8u(const Kel8u* pSrc, int srcLen, Kel8u val) {
 
 inline int n8_ownsFindRevC_8u(const Kel8u* pSrc, int srcLen, Kel8u val) {
     if (srcLen > 64) return n8_ownsFindRevCLong_8u(pSrc, srcLen, val);
-    if (srcLen < 4) {
-        for (int i = srcLen - 1; i >= 0; --i) {
-            if (pSrc[i] == val) return i;
-        }
-        return -1;
+    if (srcLen <= 16) {
+        if (srcLen == 0) return -1;
+        const uint32_t m = n8_byteMatchMaskTiny(pSrc, srcLen, n8_splat8(val));
+        return m != 0 ? n8_highestBit32(m) : -1;
     }
     const uint64_t m = n8_byteMatchMaskShort(pSrc, srcLen, n8_splat8(val));
     return m != 0 ? n8_highestBit64(m) : -1;

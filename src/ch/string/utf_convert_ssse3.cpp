@@ -7,7 +7,9 @@
 //   well-formed one- to three-byte sequences, they are decoded together (n8_decodeBlock). Anything else (four-byte
 //   and longer forms, malformed or over-long bytes) goes through the scalar loop for the next 16 bytes.
 // - UTF-16 to UTF-8: a block of 16 units all below 0x80 is packed to 16 bytes; otherwise a block of 8 units without
-//   surrogates is encoded together (n8_encodeBlock); a surrogate sends the next 16 units through the scalar loop.
+//   surrogates is encoded together (n8_encodeBlock); a surrogate sends the units up to and including it (with its
+//   low half when it is a pair) through the scalar loop, and the blocks resume right after it. Text beyond the
+//   BMP has surrogate pairs every few units, so a longer scalar stretch would cover most of such text.
 // Big-endian units are byte-swapped with one shuffle. Vector blocks run only while enough source and room remain
 // (kDecodeMin..., kEncodeMin...): every access then lies inside the caller's buffers, and the whole-vector stores
 // that run past a block's own output are overwritten by the output that must follow, so nothing is left behind
@@ -318,7 +320,7 @@ void n8_utf16To8(const Kel16u* pSrc, Kel32u* pSrcLen, Kel8u* pDst, Kel32u* pDstL
             s += 8;
             d += written;
         }
-        // Unit by unit over the next 16 units (or to an end), then back to the blocks.
+        // Unit by unit up to the first surrogate or over the next 16 units (or to an end), then back to the blocks.
         const Kel16u* const stop = sEnd - s > 16 ? s + 16 : sEnd;
         while (s < stop && d < dEnd) {
             const Kel32u u = n8_unit<kSwap>(s[0]);
@@ -360,6 +362,8 @@ void n8_utf16To8(const Kel16u* pSrc, Kel32u* pSrcLen, Kel8u* pDst, Kel32u* pDstL
                 d += 3;
             }
             s += used;
+            // A surrogate is what stops the blocks (n8_encodeBlock takes none); once it is written they can go on.
+            if (u - 0xD800 < 0x800) break;
         }
     }
 done:

@@ -74,6 +74,42 @@ TEST(StringCompare, KernelsMatchScalarTwins) {
     }
 }
 
+// One difference at every position of strings of 0 to 300 bytes, at independent alignments of both strings:
+// the inline short and medium paths and the loops, through the kernels and the exported functions.
+TEST(StringCompare, FindsDifferenceAtEveryPositionAndAlignment) {
+    SCOPED_TRACE(seedNote());
+    auto rng = makeRng(11);
+    std::vector<Kel8u> storeA(300 + 32), storeB(300 + 32);
+    for (int len = 0; len <= 300; len += len < 140 ? 1 : 5) {
+        for (int align = 0; align < 16; ++align) {
+            Kel8u* a = storeA.data() + align;
+            Kel8u* b = storeB.data() + (align * 7 + len) % 16;
+            for (int i = 0; i < len; ++i) a[i] = b[i] = Kel8u(rng());
+            int r;
+            ASSERT_EQ(n8_ownsCompare_8u(a, b, len), 0);
+            ASSERT_EQ(n8_ownsEqual_8u(a, b, len), 1);
+            ASSERT_EQ(kelsEqual_8u(a, b, len, &r), kelStatusOk);
+            ASSERT_EQ(r, 1);
+            for (int at = 0; at < len; ++at) {
+                const Kel8u old = b[at];
+                b[at] = Kel8u(old + 1 + rng() % 255);
+                // A later difference of the other sign must not win.
+                if (at + 1 < len) b[len - 1] = Kel8u(a[len - 1] ^ 0x80);
+                const int want = n8_ownsCompare_8u_ref(a, b, len);
+                ASSERT_EQ(n8_ownsCompare_8u(a, b, len), want) << len << " " << at;
+                ASSERT_EQ(n8_ownsEqual_8u(a, b, len), 0) << len << " " << at;
+                ASSERT_EQ(n8_ownsCompareIgnoreCaseLatin_8u(a, b, len), n8_ownsCompareIgnoreCaseLatin_8u_ref(a, b, len));
+                ASSERT_EQ(kelsCompare_8u(a, b, len, &r), kelStatusOk);
+                ASSERT_EQ(r, want) << len << " " << at;
+                ASSERT_EQ(kelsEqual_8u(a, b, len, &r), kelStatusOk);
+                ASSERT_EQ(r, 0) << len << " " << at;
+                if (at + 1 < len) b[len - 1] = a[len - 1];
+                b[at] = old;
+            }
+        }
+    }
+}
+
 TEST(StringCompare, StopsAtStringEnds) {
     for (int len = 0; len <= 100; ++len) {
         kel::test::TwoSidedGuard a(size_t(len), true), b(size_t(len), len % 2 == 0);

@@ -212,6 +212,41 @@ TEST(StringSearch, NeverReadsOutsideSourceOrPattern) {
     }
 }
 
+// The byte at every position of sources of 0 to 300 bytes at all 16 alignments, and absent. The bytes just
+// before and after each source hold the sought byte too, so that a short-source path that compares the aligned
+// blocks holding the source but fails to mask off their bytes outside it reports a false hit.
+TEST(StringSearch, ByteKernelsFindEveryPositionAtEveryAlignment) {
+    SCOPED_TRACE(seedNote());
+    auto rng = makeRng(5);
+    std::vector<Kel8u> store(300 + 64);
+    for (int len = 0; len <= 300; len += len < 80 ? 1 : 7) {
+        for (int align = 0; align < 16; ++align) {
+            const Kel8u val = Kel8u(rng());
+            std::fill(store.begin(), store.end(), val);
+            Kel8u* s = store.data() + 16 + align;
+            for (int i = 0; i < len; ++i) s[i] = Kel8u(val ^ (1 + rng() % 255));
+            ASSERT_EQ(n8_ownsFindC_8u(s, len, val), -1) << len << " " << align;
+            ASSERT_EQ(n8_ownsFindRevC_8u(s, len, val), -1) << len << " " << align;
+            for (int at = 0; at < len; ++at) {
+                const Kel8u old = s[at];
+                s[at] = val;
+                ASSERT_EQ(n8_ownsFindC_8u(s, len, val), n8_ownsFindC_8u_ref(s, len, val)) << len << " " << at;
+                ASSERT_EQ(n8_ownsFindRevC_8u(s, len, val), n8_ownsFindRevC_8u_ref(s, len, val)) << len << " " << at;
+                int index;
+                ASSERT_EQ(kelsFindC_8u(s, len, val, &index), kelStatusOk);
+                ASSERT_EQ(index, n8_ownsFindC_8u_ref(s, len, val));
+                ASSERT_EQ(kelsFindRevC_8u(s, len, val, &index), kelStatusOk);
+                ASSERT_EQ(index, n8_ownsFindRevC_8u_ref(s, len, val));
+                // A second hit after (forward) or before (backward) the first must not win.
+                if (at + 1 < len) s[len - 1] = val;
+                ASSERT_EQ(n8_ownsFindC_8u(s, len, val), n8_ownsFindC_8u_ref(s, len, val)) << len << " " << at;
+                if (at + 1 < len) s[len - 1] = Kel8u(val ^ 1);
+                s[at] = old;
+            }
+        }
+    }
+}
+
 TEST(StringSearch, CorpusTextAgreesWithStdSearch) {
     const auto text = kel::test::readCorpusFile("alice29.txt");
     ASSERT_FALSE(text.empty());

@@ -230,6 +230,48 @@ TEST(UtfConvert, KernelsMatchScalarTwinsAtAnyCapacity) {
     }
 }
 
+// A surrogate pair, a lone high or low surrogate, a reversed pair or a high surrogate before a non-surrogate at
+// every position of BMP text of all three UTF-8 lengths, at both byte orders and at room for all or only part of
+// the output: the blocks must take over again right after the surrogate with nothing lost or repeated.
+TEST(UtfConvert, SurrogatesAtEveryPositionMatchScalarTwin) {
+    SCOPED_TRACE(seedNote());
+    auto rng = makeRng(37);
+    const Kel16u kInserts[][2] = {{0xD83D, 0xDE00}, {0xDBFF, 0xDFFF}, {0xD800, 0x0041},
+                                  {0xDC00, 0xD800}, {0xDE00, 0x00E9}, {0xD800, 0x4E2D}};
+    for (int len = 1; len <= 120; len += len < 48 ? 1 : 9) {
+        for (int at = 0; at < len; ++at) {
+            Units units(static_cast<size_t>(len));
+            for (auto& u : units) {
+                const unsigned kind = unsigned(rng() % 3);
+                u = kind == 0   ? Kel16u(rng() % 0x80)
+                    : kind == 1 ? Kel16u(0x80 + rng() % 0x780)
+                                : Kel16u(0x4E00 + rng() % 0x100);
+            }
+            const auto& ins = kInserts[rng() % 6];
+            units[size_t(at)] = ins[0];
+            if (at + 1 < len) units[size_t(at) + 1] = ins[1];
+            // A second pair a few units on, so that the blocks meet another surrogate soon after resuming.
+            if (at + 12 < len) {
+                units[size_t(at) + 10] = 0xD834;
+                units[size_t(at) + 11] = 0xDD1E;
+            }
+            for (int be = 0; be < 2; ++be) {
+                const Units src = be ? swapped(units) : units;
+                for (Kel32u cap : {Kel32u(4 * len), Kel32u(rng() % (3 * Kel32u(len) + 1))}) {
+                    Bytes v(cap + 1, 0xEE), r(cap + 1);
+                    Kel32u vs = Kel32u(len), vd = cap, rs = vs, rd = cap;
+                    n8_ownsConvertUTF_16u8u(src.data(), &vs, v.data(), &vd, be);
+                    n8_ownsConvertUTF_16u8u_ref(src.data(), &rs, r.data(), &rd, be);
+                    ASSERT_EQ(vs, rs) << len << " " << at;
+                    ASSERT_EQ(vd, rd) << len << " " << at;
+                    ASSERT_TRUE(std::equal(v.begin(), v.begin() + vd, r.begin())) << len << " " << at;
+                    ASSERT_TRUE(std::all_of(v.begin() + vd, v.end(), [](Kel8u x) { return x == 0xEE; }));
+                }
+            }
+        }
+    }
+}
+
 // Converting piecewise with small random capacities, continuing where each call stopped, gives the one-call result:
 // characters are never split and nothing is lost at a full destination.
 TEST(UtfConvert, ResumesExactlyWhereItStopped) {
