@@ -58,6 +58,7 @@ namespace {
 // The two-level form: 10-bit first levels, subtables for longer codes (layout in inflate_internal.h).
 struct TwoLevelForm {
     const Kel8u* t;
+    const Kel32u* packed;  // packed first levels of t (inflate_internal.h), or null: the kernel reads t itself
 
     // The continuation of a code longer than 10 bits, as a subtable index (code order, L - 10 bits).
     static unsigned subIndex(Kel64u bits, unsigned L) { return kTablofinv[(bits >> 10) & 31] >> (15 - L); }
@@ -102,7 +103,7 @@ struct TwoLevelForm {
 
     int fast(Io& io) const {
         const Kel8u* start = io.src;
-        const int r = n8_ownDecodeLZ77DHF_HotSpot(io, t);
+        const int r = packed ? n8_ownDecodeLZ77DHF_Packed(io, packed, t) : n8_ownDecodeLZ77DHF_HotSpot(io, t);
         n8_fastGiveBack(io, start);
         return r;
     }
@@ -112,8 +113,27 @@ struct TwoLevelForm {
 
 }  // namespace
 
+// Repacking the context's first levels costs about as much as decoding a few hundred bytes; calls with less
+// source or room than this keep to the unpacked kernel.
+constexpr std::ptrdiff_t kPackMinSource = 512;
+constexpr std::ptrdiff_t kPackMinRoom = 2048;
+
+// A frame of its own, so that only calls that repack reserve the 8 KiB of packed entries on the stack.
+__attribute__((noinline)) KelStatus n8_runPacked(Io& io, const Kel8u* tables, int* pMode, InflateContext* pContext) {
+    alignas(64) Kel32u packed[kPackedEntries];
+    n8_packTwoLevel(tables, packed);
+    TwoLevelForm form{tables, packed};
+    return n8_runMachine(io, form, pMode, pContext);
+}
+
 KelStatus n8_ownsInflateTwoLevel_8u(Io& io, const Kel8u* tables, int* pMode, InflateContext* pContext) {
-    TwoLevelForm form{tables};
+    if (tables == n8_fixedHuffmanTable()) {
+        TwoLevelForm form{tables, n8_fixedPackedTable()};
+        return n8_runMachine(io, form, pMode, pContext);
+    }
+    if (io.srcEnd - io.src >= kPackMinSource && io.dstEnd - io.dst >= kPackMinRoom)
+        return n8_runPacked(io, tables, pMode, pContext);
+    TwoLevelForm form{tables, nullptr};
     return n8_runMachine(io, form, pMode, pContext);
 }
 

@@ -33,6 +33,7 @@ struct HotState {
     Kel8u* outLimit;        // unguarded loop: last position with kOutSlack bytes of room
     Kel8u* outEnd;
     Kel8u* hist;
+    const Kel8u* tables;  // the context's two-level table (second levels of the packed loop)
 };
 
 // Runs the loop while at least 8 source bytes remain and, unguarded, while out <= outLimit (kOutSlack bytes of
@@ -185,7 +186,7 @@ __attribute__((noinline)) int n8_hotLoop(HotState& st, Io& io, const Kel8u* t) {
 // choice costs nothing inside the loops.
 template <bool kExact>
 int n8_hotKernel(Io& io, const Kel8u* t) {
-    HotState st{io.src, io.dst, io.bitBuf, io.bitCount, io.srcEnd - 8, nullptr, io.dstEnd, io.histStart};
+    HotState st{io.src, io.dst, io.bitBuf, io.bitCount, io.srcEnd - 8, nullptr, io.dstEnd, io.histStart, t};
     int result = 0;
     if (std::size_t(io.dstEnd - io.dst) > kOutSlack) {
         st.outLimit = io.dstEnd - kOutSlack;
@@ -199,7 +200,176 @@ int n8_hotKernel(Io& io, const Kel8u* t) {
     return result;
 }
 
+// The loop of n8_hotLoop over packed first levels (layout in inflate_internal.h): one load per first-level
+// lookup, and lengths and distances whose entries are plain take their extra bits without a mask-table load.
+// Entries that are not plain carry the context's own bytes and are decided as n8_hotLoop decides them, so both
+// loops give the same results for any table. st.tables is the context's table, read only for second levels.
+template <bool kGuarded, bool kExact>
+__attribute__((noinline)) int n8_packedLoop(HotState& st, Io& io, const Kel32u* pk) {
+    const Kel8u* src = st.src;
+    Kel8u* out = st.out;
+    Kel64u bb = st.bb;
+    unsigned bc = st.bc;
+    int result = 0;
+
+    if (src > st.srcLimit || (kGuarded ? out == st.outEnd : out > st.outLimit)) return 0;
+    bb |= n8_load64(src) << bc;
+    src += (63 - bc) >> 3;
+    bc |= 56;
+    Kel32u e = pk[bb & 1023];
+
+    // Invariant at the top: 56..63 bits held, e the entry of the next literal/length code.
+    for (;;) {
+        if (Kel32s(e) < 0) {
+            // Plain literals: up to five from one refill (50 of the 56 bits; the lookup after the fifth still
+            // reads stream bits, 64 - 50 >= 10). The low byte of e is the code length, below 64.
+            unsigned k = 0;
+            do {
+                bb >>= e & 63;
+                bc -= e & 0xFF;
+                *out++ = Kel8u(e >> 16);
+                e = pk[bb & 1023];
+            } while (++k < 5 && Kel32s(e) < 0 && (!kGuarded || out != st.outEnd));
+            if (src > st.srcLimit || (kGuarded ? out == st.outEnd : out > st.outLimit)) break;
+            bb |= n8_load64(src) << bc;
+            src += (63 - bc) >> 3;
+            bc |= 56;
+            e = pk[bb & 1023];
+            continue;
+        }
+
+        unsigned len;
+        if (e & kPackedLength) {
+            // The extra bits follow the code's n bits; the low byte (n + extra, at most 15) leaves in one shift.
+            len = ((e >> 16) & 0x1FF) + (unsigned(bb >> ((e >> 8) & 15)) & kMaskBits[(e >> 12) & 7]);
+            bb >>= e & 63;
+            bc -= e & 0xFF;
+        } else {
+            unsigned info = (e >> 8) & 0xFF;
+            unsigned val = (e >> 16) & 0xFF;
+            unsigned n = info & 15;
+            if (n > 10) {
+                const unsigned k = (val * 2 + (kTablofinv[(bb >> 10) & 31] >> (15 - n))) & (kLitSub - 1);
+                info = st.tables[kLitInfo2 + k];
+                val = st.tables[kLitVal2 + k];
+                n = info & 15;
+            }
+            if (n != 0 && info < 0x10) {
+                bb >>= n;
+                bc -= n;
+                *out++ = Kel8u(val);
+                if (src > st.srcLimit || (kGuarded ? out == st.outEnd : out > st.outLimit)) break;
+                bb |= n8_load64(src) << bc;
+                src += (63 - bc) >> 3;
+                bc |= 56;
+                e = pk[bb & 1023];
+                continue;
+            }
+            if (!(info & 0x80)) {
+                bb >>= n;
+                bc -= n;
+                result = (info & 0x70) == kKindEndOfBlock && n != 0 ? kFastEndOfBlock : kFastInvalid;
+                break;
+            }
+            const unsigned x = (info >> 4) & 7;
+            len = val + 3 + (unsigned(bb >> n) & kMaskBits[x]);
+            bb >>= n + x;
+            bc -= n + x;
+        }
+
+        const Kel32u d = pk[1024 + (bb & 1023)];
+        unsigned dist;
+        if (!(d & kPackedDistSlow)) {
+            dist = (d >> 16) + (unsigned(bb >> ((d >> 8) & 15)) & kMaskBits[(d >> 12) & 15]);
+            bb >>= d & 63;
+            bc -= d & 0xFF;
+        } else {
+            unsigned info = (d >> 8) & 0xFF;
+            dist = d >> 16;
+            unsigned n = info & 15;
+            if (n > 10) {
+                const unsigned k = (dist + (kTablofinv[(bb >> 10) & 31] >> (15 - n))) & (kDistSub - 1);
+                info = st.tables[kDistInfo2 + k];
+                dist = n8_load16(st.tables + kDistVal2 + 2 * k);
+                n = info & 15;
+            }
+            const unsigned x = info >> 4;
+            if (n == 0 || x > 13) {
+                bb >>= n;
+                bc -= n;
+                result = kFastInvalid;
+                break;
+            }
+            dist += unsigned(bb >> n) & kMaskBits[x];
+            bb >>= n + x;
+            bc -= n + x;
+        }
+
+        if (kGuarded && len > std::size_t(st.outEnd - out)) {
+            result = dist > 0xFFFF ? kFastInvalid : int((len << 16) | dist);
+            break;
+        }
+        if (dist > std::size_t(out - st.hist)) {
+            io.dst = out;
+            if (!n8_copyMatchExact(io, len, dist)) {
+                result = kFastNoHistory;
+                break;
+            }
+            out = io.dst;
+            if (src > st.srcLimit || (kGuarded ? out == st.outEnd : out > st.outLimit)) break;
+            bb |= n8_load64(src) << bc;
+            src += (63 - bc) >> 3;
+            bc |= 56;
+            e = pk[bb & 1023];
+            continue;
+        }
+        const bool more = src <= st.srcLimit;
+        if (more) {
+            bb |= n8_load64(src) << bc;
+            src += (63 - bc) >> 3;
+            bc |= 56;
+            e = pk[bb & 1023];
+        }
+        if (kExact)
+            n8_copyMatchTight(out, dist, len);
+        else if (!kGuarded)
+            n8_copyMatchSlack(out, dist, len);
+        else if (std::size_t(st.outEnd - out) - len >= 16)
+            n8_copyMatchWide(out, dist, len);
+        else
+            n8_copyBackExact(out, dist, len);
+        out += len;
+        if (!more || (kGuarded ? out == st.outEnd : out > st.outLimit)) break;
+    }
+
+    st.src = src;
+    st.out = out;
+    st.bb = bb;
+    st.bc = bc;
+    return result;
+}
+
+template <bool kExact>
+int n8_packedKernel(Io& io, const Kel32u* pk, const Kel8u* t) {
+    HotState st{io.src, io.dst, io.bitBuf, io.bitCount, io.srcEnd - 8, nullptr, io.dstEnd, io.histStart, t};
+    int result = 0;
+    if (std::size_t(io.dstEnd - io.dst) > kOutSlack) {
+        st.outLimit = io.dstEnd - kOutSlack;
+        result = n8_packedLoop<false, kExact>(st, io, pk);
+    }
+    if (result == 0) result = n8_packedLoop<true, kExact>(st, io, pk);
+    io.src = st.src;
+    io.bitBuf = st.bb;
+    io.bitCount = st.bc;
+    io.dst = st.out;
+    return result;
+}
+
 }  // namespace
+
+int n8_ownDecodeLZ77DHF_Packed(Io& io, const Kel32u* pk, const Kel8u* t) {
+    return io.exactCopies ? n8_packedKernel<true>(io, pk, t) : n8_packedKernel<false>(io, pk, t);
+}
 
 // Contract: io holds at least 16 source bytes and at least one byte of room; the table is a two-level table (it
 // may be damaged: every index is masked into its array). Decodes symbols until, after a symbol, fewer than 8

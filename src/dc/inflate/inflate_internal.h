@@ -301,6 +301,61 @@ constexpr int kFastNoHistory = -1;
 // The fast kernel of the two-level form: see inflate_hotspot.cpp.
 int n8_ownDecodeLZ77DHF_HotSpot(Io& io, const Kel8u* tables);
 
+// ---- Packed first levels --------------------------------------------------------------------------------------
+
+// The context keeps value and info bytes in separate arrays (a documented layout), so a lookup there costs two
+// loads. For calls that decode enough to repay it, the two first levels are repacked into one 32-bit entry per
+// index, which the packed kernel decodes with one load; second levels stay in the context (codes over 10 bits
+// are rare). The packed form is a cache of the context, never written back.
+//
+// Literal/length entry:
+//   bits 0-7    bits the entry consumes: the code length n, for a plain length n plus its extra bits
+//   bits 8-15   the info byte as the context stores it
+//   bits 16-24  plain literal: the byte; plain length: the base length (value + 3, at most 258); otherwise the
+//               value byte as stored
+//   bit 30      plain length: a length entry (info bit 7) of 1..10 bits with at most 5 extra bits
+//   bit 31      plain literal: kind 0, 1..10 bits
+// Everything else (subtable pointers, end of block, invalid or uncovered entries, lengths of a damaged table)
+// keeps the stored bytes, and the kernel decides on them exactly as the unpacked kernel does.
+//
+// Distance entry:
+//   bits 0-7    plain: code length n plus extra bits x (at most 23); otherwise kPackedDistSlow
+//   bits 8-15   the info byte as stored (n in bits 8-11, x in bits 12-15)
+//   bits 16-31  the 16-bit value as stored (the distance or its base)
+// Plain means 1..10 bits and x <= 13.
+constexpr unsigned kPackedEntries = 2048;  // 1024 literal/length entries, then 1024 distance entries
+constexpr Kel32u kPackedLiteral = 0x80000000u;
+constexpr Kel32u kPackedLength = 0x40000000u;
+constexpr Kel32u kPackedDistSlow = 0x80u;
+
+// Branch-free, selecting with masks, so that the repacking loops compile to vector code.
+constexpr Kel32u n8_packLitEntry(Kel32u info, Kel32u val) {
+    const Kel32u n = info & 15, x = (info >> 4) & 7;
+    const Kel32u plain = Kel32u(n - 1 < 10);
+    const Kel32u literal = plain & Kel32u(info < 0x10);
+    const Kel32u length = 0u - (plain & (info >> 7) & Kel32u(x <= 5));  // all ones for a plain length
+    // A plain length adds 3 to the value, its extra bits to the low byte, and its flag. No variable shifts: the
+    // compiler vectorizes only shifts by constants.
+    const Kel32u lengthPart = kPackedLength | (3u << 16) | x;
+    return (val << 16) + (info << 8) + n + (lengthPart & length) + (literal << 31);
+}
+
+constexpr Kel32u n8_packDistEntry(Kel32u info, Kel32u val) {
+    const Kel32u n = info & 15, x = info >> 4;
+    const Kel32u plain = 0u - Kel32u(n - 1 < 10 && x <= 13);
+    return (val << 16) | (info << 8) | ((n + x) & plain) | (kPackedDistSlow & ~plain);
+}
+
+// Repacks the first levels of a two-level table t into packed[kPackedEntries].
+void n8_packTwoLevel(const Kel8u* t, Kel32u* packed);
+
+// The packed first levels of the built-in fixed table (made at compile time).
+const Kel32u* n8_fixedPackedTable();
+
+// The fast kernel over packed first levels (packed) and the context's second levels (t); contract as
+// n8_ownDecodeLZ77DHF_HotSpot, with the same results for every table, damaged or not.
+int n8_ownDecodeLZ77DHF_Packed(Io& io, const Kel32u* packed, const Kel8u* t);
+
 // The loops, one per table form. Each runs the block from the given mode; returns a status and sets *pMode.
 KelStatus n8_ownsInflateTwoLevel_8u(Io& io, const Kel8u* tables, int* pMode, InflateContext* pContext);
 KelStatus n8_ownsInflateShort_8u(Io& io, int* pMode, InflateContext* pContext);

@@ -269,6 +269,34 @@ static_assert(kFixedHuffmanTable.bytes[kLitInfo1 + n8_reverse(0xC0, 8)] == 0xC8,
 static_assert(kFixedHuffmanTable.bytes[kLitInfo1 + n8_reverse(0xC1, 8)] == 0xD8, "symbol 281");
 static_assert(kFixedHuffmanTable.bytes[kDistInfo1 + n8_reverse(14, 5)] == 0x65, "distance 14: 6 extra bits left");
 
+// ---- Packed first levels ---------------------------------------------------------------------------------------
+
+struct PackedTable {
+    Kel32u entries[kPackedEntries];
+};
+
+constexpr void n8_packInto(const Kel8u* t, Kel32u* packed) {
+    for (unsigned i = 0; i < 1024; ++i) packed[i] = n8_packLitEntry(t[kLitInfo1 + i], t[kLitVal1 + i]);
+    for (unsigned i = 0; i < 1024; ++i) {
+        const unsigned val = t[kDistVal1 + 2 * i] | (unsigned(t[kDistVal1 + 2 * i + 1]) << 8);
+        packed[1024 + i] = n8_packDistEntry(t[kDistInfo1 + i], val);
+    }
+}
+
+constexpr PackedTable n8_makeFixedPacked() {
+    PackedTable p{};
+    n8_packInto(kFixedHuffmanTable.bytes, p.entries);
+    return p;
+}
+
+constexpr PackedTable kFixedPacked = n8_makeFixedPacked();
+
+static_assert(kFixedPacked.entries[0] == 0x6707, "end of block stays as stored");
+static_assert(kFixedPacked.entries[n8_reverse(9, 7) | 0x80] == (kPackedLength | (12u << 16) | 0x8800 | 8),
+              "symbol 265 with extra bit 1: length 12, 8 bits");
+static_assert(kFixedPacked.entries[n8_reverse(21, 7)] == (kPackedLength | (67u << 16) | 0xC700 | 11),
+              "symbol 277: base 67, 4 extra bits left");
+
 // ---- Short form -----------------------------------------------------------------------------------------------
 
 // Fills 2^maxBits 16-bit literal/length entries for a code of length l with reversed value r.
@@ -287,6 +315,14 @@ unsigned n8_shortLitEntry(unsigned sym, unsigned l) {
 
 const Kel8u* n8_fixedHuffmanTable() {
     return kFixedHuffmanTable.bytes;
+}
+
+const Kel32u* n8_fixedPackedTable() {
+    return kFixedPacked.entries;
+}
+
+void n8_packTwoLevel(const Kel8u* t, Kel32u* packed) {
+    n8_packInto(t, packed);
 }
 
 }  // namespace kel::inflate

@@ -767,5 +767,47 @@ TEST(InflateDamagedStreams, RandomTablesAndPayloadsStayInBounds) {
     }
 }
 
+// Calls with enough source and room decode through packed copies of the two-level first levels; smaller calls
+// read the context's tables. On corrupted payloads both must fail at the same symbol with the same output.
+TEST(InflateDamagedStreams, LargeAndSmallCallsAgreeOnCorruptPayloads) {
+    SCOPED_TRACE(seedNote());
+    std::mt19937_64 rng = makeRng(11);
+    for (int iter = 0; iter < 300; ++iter) {
+        RandomBlock b = makeRandomBlock(rng);
+        for (int f = 0; f < 1 + iter % 4; ++f) b.stream[rng() % b.stream.size()] ^= std::uint8_t(1 + rng() % 255);
+        InflateContext c{};
+        ASSERT_EQ(build(concat(b.litLens, b.distLens), 286, 30, &c), kelStatusOk);
+        const Bytes window = randomBytes(rng, 32768);
+        c.window = window.data();
+        c.windowSize = 32768;
+        const std::size_t room = b.expected.size() + 4096;
+
+        GuardedBuffer src(b.stream.size()), whole(room);
+        src.fill(b.stream.data(), b.stream.size());
+        Call big{src.data(), int(src.size()), 0, 0, whole.data(), int(whole.size())};
+        const KelStatus bigStatus = big.run(c, 32768, 0);
+        const Bytes bigOut(whole.data(), big.dst);
+
+        // The same stream, 64 source bytes per call: below the size that repacks.
+        InflateContext c2 = c;
+        Bytes pieceOut(room);
+        Call small{src.data(), 0, 0, 0, pieceOut.data(), int(room)};
+        KelStatus smallStatus = kelStatusOk;
+        std::size_t fed = 0;
+        for (;;) {
+            const std::size_t n = std::min<std::size_t>(64, b.stream.size() - fed);
+            small.srcLen += int(n);
+            fed += n;
+            smallStatus = small.run(c2, 32768, Kel32u(small.dst - pieceOut.data()));
+            if (smallStatus != kelStatusOk || small.mode == 0 || fed == b.stream.size()) break;
+        }
+        pieceOut.resize(std::size_t(small.dst - pieceOut.data()));
+        ASSERT_EQ(bigStatus, smallStatus) << "iteration " << iter;
+        if (bigStatus == kelStatusBadStream || (big.mode == 0 && small.mode == 0)) {
+            ASSERT_EQ(bigOut, pieceOut) << "iteration " << iter;
+        }
+    }
+}
+
 }  // namespace
 }  // namespace kel::test
