@@ -19,10 +19,13 @@ namespace kel {
 namespace {
 
 constexpr Kel32u kWindowSize = 32768;
-// 16384 heads (64 KiB) stay in the first-level cache of most cores; a larger table finds a few more matches but
-// costs more time than it saves in size here.
-constexpr Kel32u kHashSize = 16384;
+// One head per hash value (the hash has 15 bits). Measured over the bundled corpus: 16384 heads are a few percent
+// faster but make the output 0.6% larger (smaller tables more still), which leaves the fastest mode more than 3%
+// behind zlib's level 1 in size.
+constexpr Kel32u kHashSize = 32768;
 constexpr std::int64_t kExactBlockBytes = 64 * 1024;
+// Measured: a 16 KiB sample counts faster but makes the output 2.3% larger; a 64 KiB sample or longer blocks
+// (512 KiB) give larger output too (the codes fit the rest of the block worse).
 constexpr std::int64_t kSampledBlockBytes = 256 * 1024;
 constexpr std::int64_t kSampleBytes = 32 * 1024;
 constexpr std::int64_t kBufSize = kWindowSize + 2 * kSampledBlockBytes;

@@ -19,10 +19,19 @@ namespace kel {
 namespace {
 
 constexpr Kel32u kWindowSize = 32768;
-constexpr Kel32u kHashSize = 32768;           // the 4-byte hash values have 15 bits
-constexpr std::int64_t kBufSize = 4 * 32768;  // history + room for new input
+constexpr Kel32u kHashSize = 32768;  // the 4-byte hash values have 15 bits
+// The matcher runs (with more input to follow) over the input up to each multiple of kStep stream bytes, in
+// one call per step or more when the item buffers fill, however the input arrives: the parse, and with it the
+// output, does not depend on how the caller splits the input.
+constexpr std::int64_t kStep = 65536;
+// Blocks of at most this many raw bytes may become stored blocks; the window keeps such a block's bytes.
+constexpr std::int64_t kStoredMax = 65536;
+// History (or a storable block) + a step + the matcher's held-back tail fit with room to spare.
+constexpr std::int64_t kBufSize = 3 * 65536;
 constexpr std::int32_t kBlockItems = 8192;    // items per block; below 65536 so that no count wraps
 constexpr std::int32_t kEmptyEntry = -32768;  // below every usable position
+// A write at least this long is matched straight from the caller's buffer (after a lead through the window).
+constexpr std::size_t kDirectMin = 4 * std::size_t(kStep);
 
 constexpr unsigned kMaxCodeBits = 15;
 constexpr unsigned kMaxCodeLengthBits = 7;
@@ -222,8 +231,19 @@ struct DeflateStream::Buffers {
     std::unique_ptr<std::uint8_t[]> body{new std::uint8_t[6 * std::size_t(kBlockItems) + 16]};
 };
 
-DeflateStream::DeflateStream(DeflateFormat format, int level) : format_(format), level_(level), b_(new Buffers) {
+int DeflateStream::matcherLevelOf(int level) {
+    // Chosen by measurement over the bundled corpus against zlib at the same level: each of 6 to 9 takes the
+    // cheapest row whose output stays about as small as zlib's, so 9 runs the 192-candidate lazy row and 6 the
+    // 32-candidate one; 1 to 4 keep their rows (the greedy rows are all about equally fast, and row 1 already
+    // compresses better than zlib's level 1). Levels 0 and 10 to 29 are the table's rows themselves.
+    static constexpr int kRows[10] = {0, 1, 2, 3, 4, 15, 5, 6, 7, 8};
+    return level >= 0 && level <= 9 ? kRows[level] : level;
+}
+
+DeflateStream::DeflateStream(DeflateFormat format, int level)
+    : format_(format), level_(level), matcherLevel_(matcherLevelOf(level)), b_(new Buffers) {
     if (level < 0 || level > kMaxLevel) status_ = kelStatusBadSize;
+
     check_ = format == DeflateFormat::Zlib ? 1u : 0u;
 }
 
@@ -264,7 +284,7 @@ KelStatus DeflateStream::setDictionary(const std::uint8_t* dict, std::size_t n) 
     }
 
     const Kel32u m = Kel32u(std::min<std::size_t>(n, kWindowSize));
-    const Kel32u hashMode = level_ % 10 == 0 ? 0 : 1;  // levels 0, 10, 20 match with the 3-byte hash
+    const Kel32u hashMode = matcherLevel_ % 10 == 0 ? 0 : 1;  // levels 0, 10, 20 match with the 3-byte hash
     std::uint8_t* w = b_->window.get();
     if (m >= 4) {
         KelStatus st =
@@ -359,30 +379,104 @@ KelStatus DeflateStream::write(const std::uint8_t* src, std::size_t n) {
     writeHeaderIfNeeded();
     updateChecksum(src, n);
     if (fast_) return status_ = fast_->write(src, n, out_);
+    if (n >= kDirectMin) {
+        // The lead, up to the first step end with a window of the caller's bytes before its held-back tail, goes
+        // through the window; from there on the matcher reads the caller's buffer, with no copy and no slide.
+        const std::int64_t base = winBase_ + bufEnd_;
+        const std::int64_t leadEnd = (base + std::int64_t(kWindowSize) + 512) / kStep * kStep + kStep;
+        appendBuffered(src, std::size_t(leadEnd - base));
+        const std::int64_t matched = winBase_ + cur_ - base;
+        if (status_ == kelStatusOk && matched >= std::int64_t(kWindowSize)) {
+            compressDirect(src, n, base);
+            return status_;
+        }
+        src += leadEnd - base;
+        n -= std::size_t(leadEnd - base);
+    }
+    appendBuffered(src, n);
+    return status_;
+}
+
+void DeflateStream::appendBuffered(const std::uint8_t* src, std::size_t n) {
     while (n > 0 && status_ == kelStatusOk) {
         if (bufEnd_ == kBufSize) slideWindow();
-        const std::size_t take = std::min<std::size_t>(n, std::size_t(kBufSize - bufEnd_));
+        const std::int64_t end = winBase_ + bufEnd_;
+        const std::int64_t stepEnd = (end / kStep + 1) * kStep;
+        const std::size_t take =
+            std::min<std::size_t>({n, std::size_t(kBufSize - bufEnd_), std::size_t(stepEnd - end)});
         std::memcpy(b_->window.get() + bufEnd_, src, take);
         bufEnd_ += std::int64_t(take);
         src += take;
         n -= take;
-        if (bufEnd_ == kBufSize) compressBuffered(0);
+        if (winBase_ + bufEnd_ == stepEnd) compressBuffered(0);
     }
-    return status_;
+}
+
+void DeflateStream::compressDirect(const std::uint8_t* src, std::size_t n, std::int64_t base) {
+    Buffers& b = *b_;
+    ext_ = src;
+    extBase_ = base;
+    extLen_ = std::int64_t(n);
+    extCur_ = winBase_ + cur_ - base;
+    // Step by step as the window would go; a step ends at most kStep bytes after the previous one.
+    for (std::int64_t stepEnd = (base + extCur_) / kStep * kStep + kStep; stepEnd <= base + extLen_; stepEnd += kStep) {
+        while (status_ == kelStatusOk) {
+            const Kel8u* p = src + extCur_;
+            Kel32s len = Kel32s(stepEnd - base - extCur_);
+            Kel32s room = kBlockItems - items_;
+            const Kel32s roomBefore = room;
+            const KelStatus st = kelsDeflateLZ77_8u(&p, &len, &pos_, p, kWindowSize, b.heads.data(), b.chain.data(),
+                                                    kHashSize, b.litLen, b.dist, b.litOut.data() + items_,
+                                                    b.distOut.data() + items_, &room, Kel32u(matcherLevel_), 0);
+            if (st != kelStatusOk) {
+                status_ = st;
+                break;
+            }
+            const std::int64_t consumed = p - (src + extCur_);
+            extCur_ += consumed;
+            items_ += roomBefore - room;
+            if (items_ >= kBlockItems) {
+                emitBlock(false);
+                continue;
+            }
+            if (consumed == 0 || len == 0) break;
+        }
+        if (status_ != kelStatusOk) break;
+    }
+    // The unmatched tail and a window of history in front of it go into the window buffer, with the current
+    // block's bytes while it may still become a stored block, as a slide would keep them.
+    std::int64_t keep = std::max<std::int64_t>(extCur_ - std::int64_t(kWindowSize), 0);
+    const std::int64_t block = blockStart_ - extBase_;
+    if (block >= 0 && block < keep && extCur_ - block <= kStoredMax) keep = block;
+    std::memcpy(b.window.get(), src + keep, std::size_t(extLen_ - keep));
+    winBase_ = extBase_ + keep;
+    bufEnd_ = extLen_ - keep;
+    cur_ = extCur_ - keep;
+    ext_ = nullptr;
+}
+
+void DeflateStream::putRaw(std::int64_t from, std::int64_t to) {
+    const std::int64_t winEnd = winBase_ + bufEnd_;
+    if (from < winEnd) {
+        const std::int64_t upTo = std::min(to, winEnd);
+        const std::uint8_t* p = b_->window.get() + (from - winBase_);
+        out_.insert(out_.end(), p, p + (upTo - from));
+        from = upTo;
+    }
+    if (from < to) out_.insert(out_.end(), ext_ + (from - extBase_), ext_ + (to - extBase_));
 }
 
 void DeflateStream::slideWindow() {
     std::int64_t keepFrom = std::max<std::int64_t>(cur_ - std::int64_t(kWindowSize), 0);
-    // Keep the current block's raw bytes too (for a stored block) while that leaves a window's worth of room.
-    if (blockStart_ >= 0 && blockStart_ < keepFrom && bufEnd_ - blockStart_ <= kBufSize - std::int64_t(kWindowSize)) {
-        keepFrom = blockStart_;
-    }
+    // Keep the current block's raw bytes too while it may still become a stored block.
+    const std::int64_t block = blockStart_ - winBase_;
+    if (block >= 0 && block < keepFrom && cur_ - block <= kStoredMax) keepFrom = block;
     if (keepFrom == 0) return;
     std::uint8_t* w = b_->window.get();
     std::memmove(w, w + keepFrom, std::size_t(bufEnd_ - keepFrom));
     bufEnd_ -= keepFrom;
     cur_ -= keepFrom;
-    blockStart_ = blockStart_ >= keepFrom ? blockStart_ - keepFrom : -1;
+    winBase_ += keepFrom;
 }
 
 void DeflateStream::compressBuffered(Kel32u flushMode) {
@@ -395,7 +489,7 @@ void DeflateStream::compressBuffered(Kel32u flushMode) {
         const Kel32s roomBefore = room;
         const KelStatus st = kelsDeflateLZ77_8u(&p, &len, &pos_, p, kWindowSize, b.heads.data(), b.chain.data(),
                                                 kHashSize, b.litLen, b.dist, b.litOut.data() + items_,
-                                                b.distOut.data() + items_, &room, Kel32u(level_), flushMode);
+                                                b.distOut.data() + items_, &room, Kel32u(matcherLevel_), flushMode);
         if (st != kelStatusOk) {
             status_ = st;
             break;
@@ -451,8 +545,12 @@ void DeflateStream::emitBlock(bool final) {
     for (int i = 0; i < kLitLenSymbols; ++i) fixedBits += std::uint64_t(litFreq[i]) * fixedLit[i];
     for (int i = 0; i < kDistSymbols; ++i) fixedBits += std::uint64_t(distFreq[i]) * fixedDist[i];
 
-    // Stored: each piece of up to 65535 bytes has its 3 header bits, padding to a byte, LEN and NLEN.
-    const std::int64_t rawLen = blockStart_ >= 0 ? cur_ - blockStart_ : -1;
+    // Stored: each piece of up to 65535 bytes has its 3 header bits, padding to a byte, LEN and NLEN. Only blocks of
+    // at most kStoredMax bytes qualify (the window keeps their bytes; in a direct write the caller's buffer
+    // continues them), so that the choice does not depend on how the input arrived.
+    const std::int64_t curOff = ext_ ? extBase_ + extCur_ : winBase_ + cur_;
+    const std::int64_t rawLen =
+        blockStart_ >= winBase_ && curOff - blockStart_ <= kStoredMax ? curOff - blockStart_ : -1;
     std::uint64_t storedBits = ~std::uint64_t(0);
     if (rawLen >= 0) {
         storedBits = 0;
@@ -467,7 +565,7 @@ void DeflateStream::emitBlock(bool final) {
     }
 
     if (storedBits < dynamicBits && storedBits < fixedBits) {
-        const std::uint8_t* raw = b.window.get() + blockStart_;
+        std::int64_t raw = blockStart_;
         std::int64_t left = rawLen;
         do {
             const std::uint32_t piece = std::uint32_t(std::min<std::int64_t>(left, 65535));
@@ -475,7 +573,7 @@ void DeflateStream::emitBlock(bool final) {
             putBits((final && left == 0) ? 1 : 0, 3);
             alignToByte();
             putBits(piece | ((~piece & 0xFFFFu) << 16), 32);
-            out_.insert(out_.end(), raw, raw + piece);
+            putRaw(raw, raw + piece);
             raw += piece;
         } while (left > 0);
     } else {
@@ -515,7 +613,7 @@ void DeflateStream::emitBlock(bool final) {
     for (auto& e : b.litLen) e = DeflateCodeEntry{0, 0};
     for (auto& e : b.dist) e = DeflateCodeEntry{0, 0};
     items_ = 0;
-    blockStart_ = cur_;
+    blockStart_ = curOff;
 }
 
 KelStatus DeflateStream::flush() {

@@ -33,9 +33,11 @@ class DeflateStream {
 public:
     static constexpr int kMaxLevel = 29;
 
-    // level 0 to 29, as the library's level table defines them: 1 to 9 trade speed for size as zlib's levels do,
-    // 0 is the fastest (single-probe) matcher, 10 to 29 are variants. Another level leaves status() at
-    // kelStatusBadSize and every call fails with it.
+    // level 0 to 29. 1 to 9 trade speed for size as zlib's levels do, each served by a row of the library's level
+    // table (kelsDeflateLZ77_8u): 1 to 4 by rows 1 to 4, 5 by row 15, 6 by row 5, 7 by row 6, 8 by row 7, 9 by
+    // row 8, so that each compresses about as well as zlib's level of the same number. 0 is the single-candidate
+    // 3-byte matcher (row 0), 10 to 29 are the rows of the same number. Another level leaves status() at
+    // kelStatusBadSize and every call fails with it. The zlib and gzip headers report the level asked for.
     DeflateStream(DeflateFormat format, int level);
     ~DeflateStream();
     DeflateStream(const DeflateStream&) = delete;
@@ -56,7 +58,8 @@ public:
     // level still goes into the zlib and gzip headers.
     KelStatus setFastest(FastestDeflater::Counts counts = FastestDeflater::Counts::Sampled);
 
-    // Compresses n more bytes. Output appears as blocks complete, not necessarily for every call.
+    // Compresses n more bytes. Output appears as blocks complete, not necessarily for every call. A long piece is
+    // matched where it lies, without copying; the output is the same however the input is split into pieces.
     KelStatus write(const std::uint8_t* src, std::size_t n);
 
     // Ends the current block and byte-aligns the output with an empty stored block, so that everything written so
@@ -76,8 +79,12 @@ public:
 private:
     struct Buffers;
 
+    static int matcherLevelOf(int level);
     void writeHeaderIfNeeded();
+    void appendBuffered(const std::uint8_t* src, std::size_t n);
     void compressBuffered(Kel32u flushMode);
+    void compressDirect(const std::uint8_t* src, std::size_t n, std::int64_t base);
+    void putRaw(std::int64_t from, std::int64_t to);
     void slideWindow();
     void emitBlock(bool final);
     void putBits(std::uint32_t bits, unsigned n);
@@ -86,6 +93,7 @@ private:
 
     DeflateFormat format_;
     int level_;
+    int matcherLevel_;  // the row of the library's level table that serves level_
     KelStatus status_ = kelStatusOk;
     bool started_ = false;
     bool finished_ = false;
@@ -95,11 +103,18 @@ private:
     std::unique_ptr<FastestDeflater> fast_;  // the fastest mode's block writer, when chosen
 
     std::unique_ptr<Buffers> b_;
+    std::int64_t winBase_ = 0;     // stream offset of the window buffer's first byte
     std::int64_t bufEnd_ = 0;      // bytes in the window buffer
     std::int64_t cur_ = 0;         // offset of the next byte the matcher has not consumed
-    std::int64_t blockStart_ = 0;  // offset of the current block's first byte; -1 once it left the buffer
+    std::int64_t blockStart_ = 0;  // stream offset of the current block's first byte
     std::int32_t items_ = 0;       // items of the current block
-    Kel32u pos_ = 0;               // stream position of cur_ for the matcher
+    // A long write is matched in the caller's buffer: ext_ holds its n bytes from stream offset extBase_ on, extCur_
+    // is the offset in it of the next unmatched byte. Null between writes.
+    const std::uint8_t* ext_ = nullptr;
+    std::int64_t extBase_ = 0;
+    std::int64_t extLen_ = 0;
+    std::int64_t extCur_ = 0;
+    Kel32u pos_ = 0;  // stream position of cur_ for the matcher
 
     std::uint64_t bitAcc_ = 0;  // pending output bits, lowest first
     unsigned bitCount_ = 0;     // their number, below 8 between operations

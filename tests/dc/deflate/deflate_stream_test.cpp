@@ -2,6 +2,7 @@
 // with zlib to the input, whatever the level, format, piece sizes, flushes or dictionary.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "dc/deflate/deflate_test_util.h"
@@ -108,6 +109,62 @@ TEST(DeflateStream, PieceSizesDoNotChangeTheOutput) {
         out.insert(out.end(), s.output().begin(), s.output().end());
         EXPECT_EQ(out, whole) << "level " << level;
     }
+}
+
+// Long pieces are matched in the caller's buffer, short ones through the window; the matcher still runs over the
+// same stretches of the stream, so any mix gives the bytes of one whole write. Random stretches make stored blocks,
+// whose bytes come from the window, the caller's buffer or both.
+TEST(DeflateStream, LongPiecesMatchedInPlaceGiveTheSameOutput) {
+    SCOPED_TRACE(kel::test::seedNote());
+    auto rng = kel::test::makeRng(65);
+    Bytes data;
+    for (int part = 0; part < 8; ++part) {
+        const Bytes chunk = part % 3 == 2 ? kel::test::randomBytes(rng, 70000 + rng() % 90000)
+                                          : kel::test::repetitiveBytes(rng, 150000 + rng() % 300000);
+        data.insert(data.end(), chunk.begin(), chunk.end());
+    }
+    const Bytes dict = kel::test::repetitiveBytes(rng, 50000);
+    for (int level : {1, 6, 9, 0, 14}) {
+        for (const bool withDict : {false, true}) {
+            SCOPED_TRACE("level " + std::to_string(level) + (withDict ? " with dictionary" : ""));
+            auto run = [&](auto nextPiece) {
+                DeflateStream s(DeflateFormat::Zlib, level);
+                if (withDict) EXPECT_EQ(s.setDictionary(dict.data(), dict.size()), kelStatusOk);
+                Bytes out;
+                for (std::size_t at = 0; at < data.size();) {
+                    const std::size_t n = std::min<std::size_t>(data.size() - at, nextPiece());
+                    EXPECT_EQ(s.write(data.data() + at, n), kelStatusOk);
+                    out.insert(out.end(), s.output().begin(), s.output().end());
+                    s.output().clear();
+                    at += n;
+                }
+                EXPECT_EQ(s.finish(), kelStatusOk);
+                out.insert(out.end(), s.output().begin(), s.output().end());
+                return out;
+            };
+            const Bytes whole = run([&] { return data.size(); });
+            Bytes restored;
+            ASSERT_TRUE(kel::test::zlibInflate(whole, 15, restored, &dict));
+            ASSERT_EQ(restored, data);
+            const Bytes mixed = run([&] {
+                const unsigned kind = unsigned(rng() % 4);
+                return kind == 0 ? rng() % 300 : kind == 1 ? rng() % 100000 : 250000 + rng() % 600000;
+            });
+            EXPECT_EQ(mixed, whole);
+            const Bytes buffered = run([&] { return std::size_t(65536); });
+            EXPECT_EQ(buffered, whole);
+        }
+    }
+}
+
+// Levels 6 to 9 are served by the table rows 5 to 8, whose twins 25 to 28 hold the same parameters.
+TEST(DeflateStream, LevelsSixToNineUseTheirDocumentedRows) {
+    const Bytes data = kel::test::readCorpusFile("alice29.txt");
+    for (int level = 6; level <= 9; ++level) {
+        EXPECT_EQ(compressWhole(data, DeflateFormat::Raw, level), compressWhole(data, DeflateFormat::Raw, level + 19))
+            << "level " << level;
+    }
+    EXPECT_NE(compressWhole(data, DeflateFormat::Raw, 6), compressWhole(data, DeflateFormat::Raw, 26));
 }
 
 TEST(DeflateStream, SyncFlushMakesEverythingSoFarDecodable) {
