@@ -6,6 +6,11 @@
 // exactly. The first match of at least 3 bytes is taken; positions inside a match are not entered, which keeps
 // the encoder fast at a small cost in ratio. The last 13 bytes are never the start of a match, so the match
 // length loop may read 8-byte words up to the end of the source.
+//
+// Every position must be examined (there is no skipping through incompressible stretches), so the cost per
+// position is what counts: the hash rolls forward with one table load per position, the table holds 16-bit
+// positions so that it stays in the first-level cache, the first eight bytes compared decide most match lengths
+// at once, and literals move in 16-byte blocks into the slack that the worst-case destination size leaves.
 #include <string.h>
 
 #include "dc/lzo/lzo_internal.h"
@@ -13,8 +18,7 @@
 
 namespace {
 
-constexpr Kel32u kEmpty = 0xFFFFFFFFu;  // no position: fails the range test for every i
-constexpr Kel32u kMaxDistance = 49151;  // 16384 + 32767, the reach of the long-distance form
+constexpr Kel32u kMaxDistance = 49151;   // 16384 + 32767, the reach of the long-distance form
 constexpr Kel32u kM2MaxDistance = 2048;  // reach of the two-byte match form
 constexpr Kel32u kM3MaxDistance = 16384;
 constexpr Kel32u kTailMargin = 13;
@@ -25,11 +29,31 @@ inline Kel32u n8_load32(const Kel8u* p) {
     return v;
 }
 
-// The hash of the four bytes of a little-endian word.
-inline Kel32u n8_hash4(Kel32u w) {
-    return (kLzoRandVec.v[w & 0xFF] ^ kLzoRandVec.v[256 + ((w >> 8) & 0xFF)] ^ kLzoRandVec.v[512 + ((w >> 16) & 0xFF)] ^
-            kLzoRandVec.v[768 + (w >> 24)]) &
-           (kLzoHashSize - 1);
+// The hash rows packed per byte value: lane k (bits 16k to 16k + 15) of kHashLanes.q[b] is row 3 - k of
+// kLzoRandVec at b. The hash of position i is the XOR of row j at s[i + j] for j = 0 to 3, so a byte enters the
+// hashes of four consecutive positions, with rows 3, 2, 1 and 0 in turn. A 64-bit accumulator that takes
+// q[s[i + 3]] and shifts down by one lane per position therefore holds the full hash of position i in its low
+// lane (the rows are 15-bit, so lanes never carry into each other) and the partial hashes of the next three
+// positions above it: one table load per position instead of four.
+struct LzoHashLanes {
+    Kel64u q[256];
+};
+
+constexpr LzoHashLanes n8_makeHashLanes() {
+    LzoHashLanes t{};
+    for (int b = 0; b < 256; ++b) {
+        for (int k = 0; k < 4; ++k) t.q[b] |= Kel64u(kLzoRandVec.v[(3 - k) * 256 + b]) << (16 * k);
+    }
+    return t;
+}
+
+inline constexpr LzoHashLanes kHashLanes = n8_makeHashLanes();
+
+// The accumulator for position p from scratch, as if the four bytes at p had been shifted in one by one.
+inline Kel64u n8_hashLanesAt(const Kel8u* p) {
+    const Kel32u w = n8_load32(p);
+    return (kHashLanes.q[w & 0xFF] >> 48) ^ (kHashLanes.q[(w >> 8) & 0xFF] >> 32) ^
+           (kHashLanes.q[(w >> 16) & 0xFF] >> 16) ^ kHashLanes.q[w >> 24];
 }
 
 inline Kel64u n8_load64(const Kel8u* p) {
@@ -60,19 +84,59 @@ inline Kel8u* n8_putExtension(Kel8u* op, Kel32u x) {
     return op;
 }
 
-// Writes t pending literals. A run of 1 to 3 goes into the tail field (low two bits) of the previous match's last
-// distance byte, two bytes back; the encoder guarantees a match precedes such a run.
-inline Kel8u* n8_putLiterals(Kel8u* op, const Kel8u* lit, Kel32u t) {
+// Writes the header of a run of t >= 4 literals: t - 3 in one byte up to 18, else 0 and the extension of t - 18.
+inline Kel8u* n8_putRunHeader(Kel8u* op, Kel32u t) {
+    if (t <= 18) {
+        *op++ = static_cast<Kel8u>(t - 3);
+        return op;
+    }
+    *op++ = 0;
+    return n8_putExtension(op, t - 18);
+}
+
+// Writes t pending literals, exactly: no byte outside op[-2, t + header) is written and none outside lit[0, t) is
+// read. A run of 1 to 3 goes into the tail field (low two bits) of the previous match's last distance byte, two
+// bytes back; the encoder guarantees a match precedes such a run. Used where no slack is known (the final run).
+inline Kel8u* n8_putLiteralsExact(Kel8u* op, const Kel8u* lit, Kel32u t) {
     if (t == 0) return op;
     if (t < 4) {
         op[-2] = static_cast<Kel8u>(op[-2] | t);
-    } else if (t <= 18) {
-        *op++ = static_cast<Kel8u>(t - 3);
     } else {
-        *op++ = 0;
-        op = n8_putExtension(op, t - 18);
+        op = n8_putRunHeader(op, t);
     }
     memcpy(op, lit, t);
+    return op + t;
+}
+
+// Writes the t literals that precede a match at position i of the main loop (i < n - 13), in 16-byte moves that
+// may run up to 15 bytes past the run in the destination; the match written next overwrites what lies beyond.
+//
+// Reads: lit + t is position i, so a 16-byte move of a run of 4 to 16 reads below i + 12 < n; longer runs move
+// whole 16-byte blocks and finish with one block that ends exactly at i. A run of 1 to 3 moves 4 bytes, below
+// i + 3 < n.
+//
+// Writes: the stream up to a match at position p never exceeds p + p / 16 bytes. A literal run of up to 18 costs
+// one header byte and a longer one 1 + ceil((t - 18) / 255) <= t / 16 + 1, and each run is followed by a match of
+// length L written in at most L - 1 bytes (3 bytes reach only 2048 back, in 2 bytes; farther matches hold at least
+// 4 bytes and take 3, plus one byte per 255 of length beyond 9 or 33), which pays for the header's extra byte. So
+// a move that ends 15 bytes past a run ending at i stays below i + i / 16 + 16 < n + n / 16 + 67, the room the
+// caller provides.
+inline Kel8u* n8_putLiteralsFast(Kel8u* op, const Kel8u* lit, Kel32u t) {
+    if (t < 4) {
+        // No test for an empty run, the commonest case between matches: it ORs 0 into the byte and moves
+        // bytes that the match overwrites. Only the first run can follow no match, and it holds 4 literals.
+        op[-2] = static_cast<Kel8u>(op[-2] | t);
+        memcpy(op, lit, 4);
+        return op + t;
+    }
+    if (t <= 16) {
+        *op++ = static_cast<Kel8u>(t - 3);
+        memcpy(op, lit, 16);
+        return op + t;
+    }
+    op = n8_putRunHeader(op, t);
+    for (Kel32u k = 0; k + 16 < t; k += 16) memcpy(op + k, lit + k, 16);
+    memcpy(op + t - 16, lit + t - 16, 16);
     return op + t;
 }
 
@@ -108,57 +172,110 @@ inline Kel8u* n8_putMatch(Kel8u* op, Kel32u len, Kel32u dist) {
     return op;
 }
 
+// The pending literals and the match after them.
+inline Kel8u* n8_putSequence(Kel8u* op, const Kel8u* lit, Kel32u t, Kel32u len, Kel32u dist) {
+    return n8_putMatch(n8_putLiteralsFast(op, lit, t), len, dist);
+}
+
+// The table holds the low 16 bits v of each position, and the distance from i is read back as d = (i - v) mod
+// 2^16. That is exact as long as no entry the range test must reject (true distance 0 or above 49151) reads as
+// 1 to 49151. Call an entry's age its true distance from i; for an entry that holds no position, the age it is
+// given below. The test on d decides as the test on the age while every age is at most 65536, since ages from
+// 49152 to 65536 read as 49152 to 65535 or 0 and are rejected. Ages grow by one per position, so the table is
+// rebased before any can pass 65536: rebasing at position `at` (where every age is below 65536, so d is the age)
+// for a scan that resumes at `to` keeps each entry whose age at `to` stays within reach, and gives every other
+// one the age 49152 at `to`, the oldest that is always rejected. Afterwards no age exceeds 49152, which leaves
+// 16384 positions before the next rebase is due. A rebase touches the whole table once per 16384 positions at
+// most, and in return the table takes 32 KiB instead of 64, which keeps it in the first-level cache beside the
+// source.
+constexpr Kel32u kRebaseInterval = 16384;
+constexpr Kel32u kRejectedAge = kMaxDistance + 1;
+
+__attribute__((noinline)) void n8_rebase(Kel16u* table, Kel32u at, Kel32u to) {
+    const Kel32u shift = to - at < kRejectedAge ? to - at : kRejectedAge;
+    const Kel16u fill = static_cast<Kel16u>(to - kRejectedAge);
+    for (Kel32u k = 0; k < kLzoHashSize; ++k) {
+        const Kel32u age = static_cast<Kel16u>(at - table[k]);
+        table[k] = age + shift <= kMaxDistance ? table[k] : fill;
+    }
+}
+
+// The position where the scan must stop for a rebase or the end, whichever comes first.
+inline Kel32u n8_scanLimit(Kel32u base, Kel32u end) {
+    return end - base > kRebaseInterval ? base + kRebaseInterval : end;
+}
+
 }  // namespace
 
 Kel32u n8_ownEncodeLZO1X(const Kel8u* src, Kel32u n, Kel8u* dst, LzoEncoderState* state) {
-    Kel32u* table = state->table;
-    for (Kel32u k = 0; k < kLzoHashSize; ++k) table[k] = kEmpty;
-
+    Kel16u* const table = state->table;
     Kel8u* op = dst;
     Kel32u litStart = 0;
-    if (n > kTailMargin) {
+    if (n > kTailMargin + 4) {
         const Kel32u end = n - kTailMargin;
         Kel32u i = 4;
-        while (i < end) {
+        // Every entry starts rejected: age 49152 at the first position.
+        Kel32u base = i;
+        const Kel16u empty = static_cast<Kel16u>(i - kRejectedAge);
+        for (Kel32u k = 0; k < kLzoHashSize; ++k) table[k] = empty;
+        Kel32u limit = n8_scanLimit(base, end);
+        Kel64u lanes = n8_hashLanesAt(src + i);
+        for (;;) {
             // The tests run on whole words and combine without branches, leaving one unpredictable branch per
             // position. A candidate matches when its first three bytes equal ours (a length of at least 3), and
-            // a far one must match the fourth byte as well, or the second slot is tried instead.
+            // a far one must match the fourth byte as well, or the second slot is tried instead. Every stored
+            // position lies below end, so the range test needs only the distance.
             const Kel8u* ip = src + i;
-            const Kel32u word = n8_load32(ip);
-            const Kel32u slot = n8_hash4(word);
-            const Kel32u cand = table[slot];
-            table[slot] = i;
-            const Kel32u dist = i - cand;  // huge for kEmpty, which is never below end
-            const bool inRange = (cand < end) & (dist - 1 < kMaxDistance);
-            const Kel32u diff = n8_load32(src + (inRange ? cand : i)) ^ word;
-            const bool far = dist > kM2MaxDistance;
+            const Kel64u word8 = n8_load64(ip);
+            const Kel32u slot = static_cast<Kel32u>(lanes) & (kLzoHashSize - 1);
+            const Kel16u stored = table[slot];
+            const Kel32u dist = static_cast<Kel16u>(i - stored);
+            const Kel32u cand = i - dist;
+            const bool inRange = dist - 1 < kMaxDistance;
+            Kel64u diff8 = n8_load64(src + (inRange ? cand : i)) ^ word8;
+            const Kel32u diff = static_cast<Kel32u>(diff8);
             const bool fourthDiffers = (diff >> 24) != 0;
+            const bool secondProbe = inRange & (dist > kM2MaxDistance) & fourthDiffers;
+            // The first slot takes our position, except when the second slot is probed: then it keeps its own.
+            table[slot] = secondProbe ? stored : static_cast<Kel16u>(i);
             Kel32u matchPos = cand;
-            if (!(inRange & ((diff & 0xFFFFFF) == 0) & !(far & fourthDiffers))) {
-                if (!(inRange & far & fourthDiffers)) {
-                    ++i;
+            if (!(inRange & ((diff & 0xFFFFFF) == 0) & !secondProbe)) {
+                bool found = false;
+                if (secondProbe) {
+                    const Kel32u slot2 = (slot & 0x7FF) ^ 0x201F;
+                    const Kel32u dist2 = static_cast<Kel16u>(i - table[slot2]);
+                    table[slot2] = static_cast<Kel16u>(i);
+                    matchPos = i - dist2;
+                    found =
+                        dist2 - 1 < kMaxDistance && static_cast<Kel32u>(diff8 = n8_load64(src + matchPos) ^ word8) == 0;
+                }
+                if (!found) {
+                    if (++i >= limit) {
+                        if (i >= end) break;
+                        n8_rebase(table, i - 1, i);
+                        base = i;
+                        limit = n8_scanLimit(base, end);
+                    }
+                    lanes = (lanes >> 16) ^ kHashLanes.q[ip[4]];
                     continue;
                 }
-                // Second probe: the first slot keeps its old position, the second one gets ours.
-                table[slot] = cand;
-                const Kel32u slot2 = (slot & 0x7FF) ^ 0x201F;
-                const Kel32u cand2 = table[slot2];
-                table[slot2] = i;
-                const Kel32u dist2 = i - cand2;
-                if (cand2 >= end || dist2 - 1 >= kMaxDistance || n8_load32(src + cand2) != word) {
-                    ++i;
-                    continue;
-                }
-                matchPos = cand2;
             }
-            // Three bytes are known equal; when the fourth is too, the rest is measured a word at a time.
-            const Kel32u len = matchPos == cand && fourthDiffers
-                                   ? 3
-                                   : 4 + n8_matchLength(src + matchPos + 4, ip + 4, n - i - 4);
-            op = n8_putLiterals(op, src + litStart, i - litStart);
-            op = n8_putMatch(op, len, i - matchPos);
+            // The eight bytes compared already give the length of most matches (3 when only the fourth byte
+            // differs); past eight, the rest is measured a word at a time. Both positions are below n - 13, so
+            // the words lie inside the source.
+            const Kel32u len = diff8 != 0 ? static_cast<Kel32u>(__builtin_ctzll(diff8)) >> 3
+                                          : 8 + n8_matchLength(src + matchPos + 8, ip + 8, n - i - 8);
+            op = n8_putSequence(op, src + litStart, i - litStart, len, i - matchPos);
+            const Kel32u matchStart = i;
             i += len;
             litStart = i;
+            if (i >= end) break;
+            if (i - base >= kRebaseInterval) {
+                n8_rebase(table, matchStart, i);
+                base = i;
+            }
+            limit = n8_scanLimit(base, end);
+            lanes = n8_hashLanesAt(src + i);
         }
     }
 
@@ -168,7 +285,7 @@ Kel32u n8_ownEncodeLZO1X(const Kel8u* src, Kel32u n, Kel8u* dst, LzoEncoderState
         memcpy(op, src, t);
         op += t;
     } else {
-        op = n8_putLiterals(op, src + litStart, t);
+        op = n8_putLiteralsExact(op, src + litStart, t);
     }
     *op++ = 17;
     *op++ = 0;

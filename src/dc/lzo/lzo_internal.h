@@ -3,8 +3,9 @@
 
 #include "kelbase.h"
 
-// Encoder state block: a 32-byte header (mode word first) followed by the hash table of 16384 source positions.
-// The reported size keeps room for 8-byte entries, so the layout can grow without changing the interface.
+// Encoder state block: a 32-byte header (mode word first) followed by the hash table of 16384 source positions,
+// each held as its low 16 bits (see lzo_encode.cpp for why that is exact). The reported size keeps room for
+// 8-byte entries, so the layout can change without changing the interface.
 constexpr Kel32u kLzoStateSize = 131104;
 constexpr int kLzoHashBits = 14;
 constexpr Kel32u kLzoHashSize = 1u << kLzoHashBits;
@@ -13,7 +14,7 @@ constexpr Kel32u kLzoStateHeaderSize = 32;
 struct LzoEncoderState {
     Kel32u mode;
     Kel32u reserved[(kLzoStateHeaderSize - 4) / 4];
-    Kel32u table[kLzoHashSize];
+    Kel16u table[kLzoHashSize];
 };
 static_assert(sizeof(LzoEncoderState) <= kLzoStateSize);
 
