@@ -123,10 +123,13 @@ __attribute__((noinline)) Kel32s n8_mainLoopContiguous(const EncodeJob& j, const
     Kel32s* const heads = j.heads;
     const Kel32u mask = j.hashMask;
     const Kel32u wsMinus1 = Kel32u(j.windowSize) - 1;
+    // The hash of the next position is computed one step ahead: a literal moves on to it, a match inserts it. Its
+    // head entry can then be loaded before the current step's branch is resolved.
+    Kel32u h = n8_fastHash4(n8_fastLoad32(ip), mask);
     do {
         const Kel32u p = Kel32u(UPtr(ip) - posBase);
         const Kel32u cur = n8_fastLoad32(ip);
-        const Kel32u h = n8_fastHash4(cur, mask);
+        const Kel32u hNext = n8_fastHash4(n8_fastLoad32(ip + 1), mask);
         // Usable when 1 <= pos - c < windowSize, computed modulo 2^32 so that any table entry is safe.
         const Kel32u d = p - Kel32u(heads[h]);
         heads[h] = Kel32s(p);
@@ -134,17 +137,20 @@ __attribute__((noinline)) Kel32s n8_mainLoopContiguous(const EncodeJob& j, const
             const Kel32s len = n8_fastMatchLen(ip, ip - d, 4, kFastMaxMatch);
             Kel32u n;
             const Kel64u bits = n8_matchBits(t, len, Kel32s(d), n);
-            heads[n8_fastHash4(n8_fastLoad32(ip + 1), mask)] = Kel32s(p + 1);
+            heads[hNext] = Kel32s(p + 1);
             heads[n8_fastHash4(n8_fastLoad32(ip + 2), mask)] = Kel32s(p + 2);
             heads[n8_fastHash4(n8_fastLoad32(ip + 3), mask)] = Kel32s(p + 3);
             acc |= bits << cnt;
             cnt += n;
             ip += len;
+            // Only a position below the loop's end has its four bytes inside the source for sure.
+            if (ip < ipEnd) h = n8_fastHash4(n8_fastLoad32(ip), mask);
         } else {
             const BitCode lc = t.lit[cur & 255];
             acc |= Kel64u(lc.bits) << cnt;
             cnt += lc.n;
             ++ip;
+            h = hNext;
         }
         __builtin_memcpy(op, &acc, 8);
         const Kel32u units = cnt >> 4;

@@ -99,11 +99,24 @@ inline Kel32u n8_fastLoad32(const Kel8u* p) {
     return w;
 }
 
+// randVec widened to 32-bit entries, so that the hash XORs whole registers straight from memory (no 16-bit loads
+// and zero extensions in the per-position loops).
+struct FastRandVecWide {
+    Kel32u v[1024];
+};
+
+constexpr FastRandVecWide n8_widenFastRandVec() {
+    FastRandVecWide t{};
+    for (int i = 0; i < 1024; ++i) t.v[i] = randVec[i];
+    return t;
+}
+
+inline constexpr FastRandVecWide kFastRandVecWide = n8_widenFastRandVec();
+
 // H4 of the four bytes in w (first byte in the low bits): one randVec row per byte, XORed and masked.
 inline Kel32u n8_fastHash4(Kel32u w, Kel32u mask) {
-    return (Kel32u(randVec[w & 255]) ^ randVec[256 + ((w >> 8) & 255)] ^ randVec[512 + ((w >> 16) & 255)] ^
-            randVec[768 + (w >> 24)]) &
-           mask;
+    const Kel32u* r = kFastRandVecWide.v;
+    return (r[w & 255] ^ r[256 + ((w >> 8) & 255)] ^ r[512 + ((w >> 16) & 255)] ^ r[768 + (w >> 24)]) & mask;
 }
 
 // Number of equal bytes of a and b from index n on (the first n are known to be equal), at most maxLen. Reads

@@ -57,7 +57,35 @@ Kel32s n8_gatherCounts(const StatJob& j) {
     const Kel32s end = j.s + j.len;
     Kel32s pos = j.s;
     // Below end - 258 a full-length match and the hashing of its next three positions stay inside the source.
-    while (pos < end - kFastMaxMatch) pos = n8_statStep(j, w, pos, kFastMaxMatch, end);
+    // The step of n8_statStep, with the hash of the next position computed one step ahead (a literal moves on to
+    // it, a match inserts it), so that its head entry can be loaded before the current step's branch is resolved.
+    const Kel32s mainEnd = end - kFastMaxMatch;
+    if (pos < mainEnd) {
+        Kel32s* const heads = j.heads;
+        const Kel32u mask = j.hashMask;
+        Kel32u h = n8_fastHash4(n8_fastLoad32(w.at(pos)), mask);
+        do {
+            const Kel32u cur = n8_fastLoad32(w.at(pos));
+            const Kel32u hNext = n8_fastHash4(n8_fastLoad32(w.at(pos + 1)), mask);
+            const Kel32s c = heads[h];
+            heads[h] = pos;
+            if (c > pos - j.windowSize && c < pos && w.word(c) == cur) {
+                const Kel32s len = w.matchLen(pos, c, kFastMaxMatch);
+                heads[hNext] = pos + 1;
+                heads[n8_fastHash4(n8_fastLoad32(w.at(pos + 2)), mask)] = pos + 2;
+                heads[n8_fastHash4(n8_fastLoad32(w.at(pos + 3)), mask)] = pos + 3;
+                ++j.litLen[n8_fastLengthSymbol(len)];
+                ++j.dist[n8_fastDistSymbol(pos - c)];
+                pos += len;
+                // Only a position below mainEnd has its four bytes inside the source for sure.
+                if (pos < mainEnd) h = n8_fastHash4(n8_fastLoad32(w.at(pos)), mask);
+            } else {
+                ++j.litLen[cur & 255];
+                ++pos;
+                h = hNext;
+            }
+        } while (pos < mainEnd);
+    }
     // With more input to come, the rest waits for the next call. A final call with at most three bytes left leaves
     // them uncounted (and unconsumed).
     if (!j.flushAll || pos >= end - 3) return pos - j.s;

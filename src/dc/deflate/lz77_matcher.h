@@ -121,8 +121,10 @@ private:
     }
 
     // Inserts position p (its four bytes lie in the source) and returns the previous head of its hash.
-    KEL_DEFLATE_INLINE Kel32s insert4(Kel32s p) {
-        const Kel32u h = hash4(n8_load32(at(p)));
+    KEL_DEFLATE_INLINE Kel32s insert4(Kel32s p) { return insert4(p, hash4(n8_load32(at(p)))); }
+
+    // The same with p's hash h already computed.
+    KEL_DEFLATE_INLINE Kel32s insert4(Kel32s p, Kel32u h) {
         const Kel32s c = heads_[h];
         chain_[Kel32u(p) & wmask_] = c;
         heads_[h] = p;
@@ -250,7 +252,33 @@ private:
         // the source (a length-258 match at pos reads pos + 258 for the pre-check and inserts up to pos + 257,
         // whose hash reads pos + 260). A source of exactly 261 bytes still yields its first position.
         const Kel32s bound = (!flushAll_ && j_.origLen == 261) ? end_ - 260 : end_ - 261;
-        while (pos_ < bound && count_ < cap_) greedyStep<true>(258, mp.niceLength, mp.lazyLimit);
+        if (pos_ < bound && count_ < cap_) {
+            // The main loop computes the hash of pos + 1 during the step at pos, before the chain walk: a literal
+            // moves on to it and a match inserts it first, so no hash is computed twice, and the next step's head
+            // load does not wait for the walk's outcome.
+            Kel32u h = hash4(n8_load32(at(pos_)));
+            do {
+                const Kel32s pos = pos_;
+                const Kel32s c = insert4(pos, h);
+                const Kel32u hNext = hash4(n8_load32(at(pos + 1)));
+                Kel32s bestPos = c;
+                const Kel32s best = walk<true>(pos, c, 3, mp.maxChain, mp.niceLength, 258, bestPos);
+                if (best >= 4) {
+                    emitMatch(best, pos - bestPos);
+                    if (best <= mp.lazyLimit) {
+                        insert4(pos + 1, hNext);
+                        insertRange(pos + 2, pos + best);
+                    }
+                    pos_ = pos + best;
+                    // Only a position below bound has its four bytes inside the source for sure.
+                    if (pos_ < bound) h = hash4(n8_load32(at(pos_)));
+                } else {
+                    emitLiteral(byteAt(pos));
+                    pos_ = pos + 1;
+                    h = hNext;
+                }
+            } while (pos_ < bound && count_ < cap_);
+        }
         if (!flushAll_) return;
         while (end_ - pos_ > 3 && count_ < cap_) {
             const Kel32s maxLen = end_ - pos_ - 3 < 258 ? end_ - pos_ - 3 : 258;
@@ -334,6 +362,39 @@ private:
         pos_ = pos + 1;
     }
 
+    // lazyStep for the main loop (below end - 261, full-length matches), with the hash of the step's position
+    // passed in and the next step's hash passed out: the hash of pos + 1 is computed before the walk, and both
+    // outcomes use it (the next step, or the first insertion inside the written match).
+    KEL_DEFLATE_INLINE void lazyMainStep(Kel32u& h, Kel32s bound) {
+        const DeflateMatchParams& mp = mp_;
+        Kel32s pos = pos_;
+        const Kel32s c = insert4(pos, h);
+        const Kel32u hNext = hash4(n8_load32(at(pos + 1)));
+        Kel32s curLen = pendLen_, curPos = c;
+        if (pendLen_ < mp.lazyLimit) {
+            const Kel32s budget = pendLen_ >= mp.goodLength ? mp.maxChain >> 2 : mp.maxChain;
+            curLen = walk<false>(pos, c, pendLen_ > 3 ? pendLen_ : 3, budget, mp.niceLength, 258, curPos);
+        }
+        h = hNext;
+        if (pendLen_ > 1) {
+            if (pendLen_ < curLen || pendLen_ < 4) {
+                emitLiteral(pendByte_);
+            } else {
+                emitMatch(pendLen_, pendDist_);
+                insert4(pos + 1, hNext);
+                insertRange(pos + 2, pos + pendLen_ - 1);
+                pos += pendLen_ - 2;
+                curLen = 0;
+                // Only a position below bound has its four bytes inside the source for sure.
+                if (pos + 1 < bound) h = hash4(n8_load32(at(pos + 1)));
+            }
+        }
+        pendLen_ = curLen;
+        pendDist_ = Kel32s(Kel32u(pos) - Kel32u(curPos));
+        pendByte_ = byteAt(pos);
+        pos_ = pos + 1;
+    }
+
     // Writes the held-back item. The pending match started at pos_ - 1 and pos_ was not inserted.
     KEL_DEFLATE_INLINE void lazyWritePending() {
         if (pendLen_ <= 1) return;
@@ -349,7 +410,13 @@ private:
 
     KEL_DEFLATE_INLINE void lazy() {
         // One item of room is always kept for the held-back item.
-        while (pos_ < end_ - 261 && count_ < cap_ - 1) lazyStep(258);
+        const Kel32s bound = end_ - 261;
+        if (pos_ < bound && count_ < cap_ - 1) {
+            Kel32u h = hash4(n8_load32(at(pos_)));
+            do {
+                lazyMainStep(h, bound);
+            } while (pos_ < bound && count_ < cap_ - 1);
+        }
         if (!flushAll_) {
             lazyWritePending();
             return;
