@@ -6,14 +6,82 @@
 // upper 24 bits and b in its low byte: each sorted rotation's successor in text order and the byte the walk
 // emits on arriving there. Every entry is written once and never read back in this pass, so the random accesses
 // are pure stores. Third pass: the walk from the origin reads one entry per output byte, the next place and the
-// byte in the same load, and overwrites the destination (the last column is no longer needed). Blocks are below
-// 2^24 bytes so that a link fits beside its byte.
+// byte in the same load, and overwrites the destination (the last column is no longer needed); on large blocks
+// two walks run in step (n8_walkTwo). Blocks are below 2^24 bytes so that a link fits beside its byte.
 #include "core/dc_exports.h"
 #include "dc/bzip2/bzip2_internal.h"
+#include "primitives/simd.h"
 
 namespace {
 
 constexpr Kel32u kMaxBlock = 1u << 24;
+
+// Below this the work entries sit in the first cache levels and a second walk only adds its bookkeeping.
+constexpr int kTwoWalkMinLen = 1 << 15;
+
+// Follows the links from place p, writing pDst[from, to).
+inline void n8_walkOne(const Kel8u* pBuff, Kel8u* pDst, int from, int to, Kel32u p) {
+    for (int k = from; k < to; ++k) {
+        const Kel32u e = n8_loadU32(pBuff + 4 * static_cast<size_t>(p));
+        pDst[k] = static_cast<Kel8u>(e);
+        p = e >> 8;
+    }
+}
+
+// Reverses pDst[lo, hi): 16-byte blocks from both ends while they do not meet, then byte by byte.
+inline void n8_reverse(Kel8u* pDst, int lo, int hi) {
+    const Vec128 mirror = _mm_setr_epi8(15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0);
+    while (hi - lo >= 32) {
+        const Vec128 a = n8_loadu(pDst + lo);
+        const Vec128 b = n8_loadu(pDst + hi - 16);
+        n8_storeu(pDst + lo, n8_shuffle8(b, mirror));
+        n8_storeu(pDst + hi - 16, n8_shuffle8(a, mirror));
+        lo += 16;
+        hi -= 16;
+    }
+    while (hi - lo >= 2) {
+        const Kel8u t = pDst[lo];
+        pDst[lo++] = pDst[--hi];
+        pDst[hi] = t;
+    }
+}
+
+// The walk is one dependent load per byte, and on a block larger than the second-level cache each load waits
+// for memory. Two walks in step keep two loads in flight: walk A from the origin writes the block from the
+// front; walk B starts at another place, whose offset in the block is unknown until A arrives there, and writes
+// its bytes from the back, reversed, until it arrives at the origin. A valid block is a single cycle through all
+// places, so the two meet exactly when the destination is full; then B's part is turned around. Anything else
+// (symbols that do not form one cycle) returns false, and the caller walks once from the origin, the output every
+// block gets by definition. Both walks read only links below len, so corrupt links stay inside the buffer too.
+bool n8_walkTwo(const Kel8u* pBuff, Kel8u* pDst, int len, Kel32u origin) {
+    // Any place but the origin will do; halfway round is as good a guess as any at where it falls in the block.
+    const Kel32u start = (origin + static_cast<Kel32u>(len) / 2) % static_cast<Kel32u>(len);
+    Kel32u a = origin, b = start;
+    int lo = 0, hi = len;  // A has written [0, lo), B [hi, len)
+    for (;;) {
+        if (hi - lo < 2) return false;
+        const Kel32u ea = n8_loadU32(pBuff + 4 * static_cast<size_t>(a));
+        const Kel32u eb = n8_loadU32(pBuff + 4 * static_cast<size_t>(b));
+        pDst[lo++] = static_cast<Kel8u>(ea);
+        pDst[--hi] = static_cast<Kel8u>(eb);
+        a = ea >> 8;
+        b = eb >> 8;
+        if (a == start || b == origin) break;
+    }
+    while (a != start && lo < hi) {
+        const Kel32u e = n8_loadU32(pBuff + 4 * static_cast<size_t>(a));
+        pDst[lo++] = static_cast<Kel8u>(e);
+        a = e >> 8;
+    }
+    while (b != origin && lo < hi) {
+        const Kel32u e = n8_loadU32(pBuff + 4 * static_cast<size_t>(b));
+        pDst[--hi] = static_cast<Kel8u>(e);
+        b = e >> 8;
+    }
+    if (a != start || b != origin || lo != hi) return false;
+    n8_reverse(pDst, hi, len);
+    return true;
+}
 
 }  // namespace
 
@@ -57,11 +125,8 @@ extern "C" KelStatus n8_kelsDecodeBlock_BZ2_16u8u(const Kel16u* pSrc, int srcLen
         n8_storeU32(pBuff + 4 * static_cast<size_t>(cum[b]++), (static_cast<Kel32u>(i) << 8) | b);
     }
 
-    Kel32u p = static_cast<Kel32u>(index);
-    for (int k = 0; k < len; ++k) {
-        const Kel32u e = n8_loadU32(pBuff + 4 * static_cast<size_t>(p));
-        pDst[k] = static_cast<Kel8u>(e);
-        p = e >> 8;
+    if (len < kTwoWalkMinLen || !n8_walkTwo(pBuff, pDst, len, static_cast<Kel32u>(index))) {
+        n8_walkOne(pBuff, pDst, 0, len, static_cast<Kel32u>(index));
     }
     *pDstLen = len;
     return kelStatusOk;

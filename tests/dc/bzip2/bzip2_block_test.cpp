@@ -75,6 +75,80 @@ TEST(Bzip2BlockDecode, CorruptSymbolsNeverPassTheBuffers) {
     }
 }
 
+// The decoder's definition, step by step: zero runs and move-to-front undone over the values in use, then the
+// link vector and one walk of len steps from the index, whatever the links form.
+Bytes referenceDecode(const Symbols& sym, int index, const Bytes& inUse) {
+    std::vector<std::uint8_t> list;
+    for (int v = 0; v < 256; ++v) {
+        if (inUse[v] != 0) list.push_back(static_cast<std::uint8_t>(v));
+    }
+    Bytes last;
+    std::size_t run = 0, place = 0;
+    for (std::size_t i = 0; i <= sym.size(); ++i) {
+        if (i < sym.size() && sym[i] < 2) {
+            run += static_cast<std::size_t>(sym[i] + 1) << place++;
+            continue;
+        }
+        last.insert(last.end(), run, list[0]);
+        run = place = 0;
+        if (i == sym.size()) break;
+        const std::size_t pos = sym[i] - 1u;
+        const std::uint8_t v = list[pos];
+        list.erase(list.begin() + static_cast<std::ptrdiff_t>(pos));
+        list.insert(list.begin(), v);
+        last.push_back(v);
+    }
+    std::size_t cum[257] = {};
+    for (std::uint8_t b : last) ++cum[b + 1];
+    for (int b = 0; b < 256; ++b) cum[b + 1] += cum[b];
+    std::vector<std::uint32_t> link(last.size());
+    for (std::size_t i = 0; i < last.size(); ++i) link[cum[last[i]]++] = static_cast<std::uint32_t>(i);
+    Bytes out(last.size());
+    std::uint32_t p = static_cast<std::uint32_t>(index);
+    for (auto& o : out) {
+        p = link[p];
+        o = last[p];
+    }
+    return out;
+}
+
+// Symbols that are no transformed block give links of several cycles, or one through the origin shorter than the
+// block; large blocks are walked along two paths at once, and these must still come out as the one walk from the
+// index that defines the result (periodic, or repeating a cycle), not as two pieces that never met.
+TEST(Bzip2BlockDecode, LargeBlocksOfArbitrarySymbolsMatchTheDefinition) {
+    auto rng = kel::test::makeRng(33);
+    SCOPED_TRACE(kel::test::seedNote());
+    int compared = 0;
+    for (int trial = 0; trial < 40; ++trial) {
+        Bytes inUse(256, 0);
+        const int dict = 2 + static_cast<int>(rng() % 6);
+        for (int v = 0; v < dict; ++v) inUse[40 + 17 * v] = 1;
+        // Mostly single values, with short runs as real blocks have them.
+        Symbols sym(40000 + rng() % 60000);
+        for (auto& v : sym) v = static_cast<Kel16u>(rng() % 3 == 0 ? rng() % 2 : 2 + rng() % (dict - 1));
+        const std::size_t len = referenceDecode(sym, 0, inUse).size();
+        const int index = static_cast<int>(rng() % len);
+        Bytes out;
+        ASSERT_EQ(decodeSymbols(sym, 400000, index, static_cast<Kel32u>(dict), inUse, out), kelStatusOk);
+        ASSERT_EQ(out, referenceDecode(sym, index, inUse)) << "trial " << trial;
+        ++compared;
+    }
+    // Symbols repeating a short pattern: links of many short cycles.
+    for (int period : {1, 2, 3, 7, 1000}) {
+        Bytes inUse(256, 0);
+        inUse['p'] = inUse['q'] = inUse['r'] = 1;
+        Symbols sym;
+        for (int i = 0; i < 60000; ++i) sym.push_back(static_cast<Kel16u>(2 + (i % period) % 2));
+        for (int index : {0, 1, 29999, 59999}) {
+            Bytes out;
+            ASSERT_EQ(decodeSymbols(sym, 60000, index, 3, inUse, out), kelStatusOk);
+            ASSERT_EQ(out, referenceDecode(sym, index, inUse)) << "period " << period << " index " << index;
+            ++compared;
+        }
+    }
+    EXPECT_EQ(compared, 60);
+}
+
 void roundTrip(const Bytes& data, const char* what) {
     SCOPED_TRACE(what);
     Bytes inUse;
