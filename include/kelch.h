@@ -541,7 +541,15 @@ KelStatus kelsRegExpInit(const char* pPattern, const char* pOptions, RegExpState
  * kelsRegExpSetMatchLimit - set the work limit of later searches with a compiled pattern.
  *
  * Each search may evaluate at most matchLimit nodes along its backtracking paths and nest at most matchLimit / 4
- * evaluations; beyond either it fails with kelStatusRegExpMatchLimit. The state's compiled pattern is not checked.
+ * evaluations; beyond either it fails with kelStatusRegExpMatchLimit. Independently of the limit, a search also
+ * fails with kelStatusRegExpMatchLimit when its backtracking stack is full or when it has made more than
+ * 10 * min(matchLimit, 1000000) + 100000 + 64 * (subject length) backtracking steps (choices recorded or
+ * revisited, group iterations, repetitions). The backtracking stack holds 32-byte entries: 256 on the native stack
+ * plus those that fit in the state's scratch areas this pattern leaves unused (32 bytes for each nesting level
+ * above the pattern's deepest, 16 bytes for each capture record above its last group), 1754 entries for a pattern
+ * without groups. Loops whose alternatives or items cannot start with a byte that can follow them record no entry
+ * per iteration, so such patterns run over subjects of any length. A search uses a bounded amount of native stack
+ * (about 16 KiB) whatever the pattern, subject and limit. The state's compiled pattern is not checked.
  *
  * @param[in]     matchLimit the new limit (0 is allowed)
  * @param[in,out] pState     a state prepared by kelsRegExpInit

@@ -1,18 +1,20 @@
 // src/ch/regexp/regexp_find.cpp - kelsRegExpFind_8u: the backtracking matcher over the compiled node program.
 //
-// The interpreter walks the program left to right and recurses only where a choice is made (alternatives,
-// repetitions, groups). What happens when a sub-sequence ends (an Alternation or GroupingClose is reached) is
-// described by a chain of continuation frames on the native stack: the whole match, the end of one iteration of a
-// group, or the end of a look-around / atomic sub-program. A failing continuation unwinds into the caller, which
-// then tries its next choice, so backtracking needs no explicit undo log beyond the saved capture records.
+// The interpreter walks the program left to right without native recursion. Every choice it may come back to
+// (the next alternative, leaving or extending a group's repetition, giving back or taking one more repetition of a
+// single item) is an entry on an explicit stack, as is every earlier value of a capture or group-stack record that
+// a failure must restore. The group being matched at each nesting level keeps its iteration count and start in
+// the group-stack record of that level, so reaching a GroupingClose or an Alternation finds its group there.
+// Look-arounds, conditions and atomic groups run as sub-programs above a barrier entry: success cuts their choices
+// (keeping the trail), failure unwinds to the barrier.
 //
 // Work bounds: every node evaluation charges one unit of the depth budget D (matchLimit / 4) and of the match
-// budget B (matchLimit) for as long as the evaluation and what it calls run; a single-item loop costs one unit for
-// the whole loop. D < 0 is the limit signal. Independently of the limit, the native stack used below the entry
-// frame is capped at kStackBudget bytes, and one call may take at most kStepsPerLimit * min(matchLimit,
-// kMaxLimitForSteps) + kStepsFloor + kStepsPerByte * subject length branch points (groups, loops, look-arounds);
-// either bound ends the search with the limit status, so no matchLimit the caller sets can overflow the stack or
-// make one search run for an unbounded time.
+// budget B (matchLimit) for as long as the path through it lives (entries remember D and restore it, with B moving
+// alongside); a single-item loop costs one unit for the whole loop. D < 0 is the limit signal, which unwinds to the
+// nearest single-item loop or ends the search. A choice that would fail at its first node is not recorded when
+// that evaluation could not have met the limit, which changes no result and lets loops over disjoint alternatives
+// run in constant space. Independently of the limit, a full stack or more than kStepsPerLimit * min(matchLimit,
+// kMaxLimitForSteps) + kStepsFloor + kStepsPerByte * subject length steps ends the search with the limit status.
 #include "ch/regexp/regexp_find.h"
 
 #include "ch/regexp/unicode/unicode_internal.h"
@@ -22,31 +24,18 @@ namespace {
 
 enum Result { kFail = 0, kMatch = 1, kLimit = 2 };
 
-constexpr long kStackBudget = 256 * 1024;
-constexpr long long kStepsPerLimit = 100;
+// Work bound independent of the match limit: one call may push or resume at most kStepsPerLimit *
+// min(matchLimit, kMaxLimitForSteps) + kStepsFloor + kStepsPerByte * subject length entries and iterations.
+constexpr long long kStepsPerLimit = 10;
 constexpr long long kMaxLimitForSteps = 1000000;
 constexpr long long kStepsPerByte = 64;
 constexpr long long kStepsFloor = 100000;
 
 constexpr int kClassMaps = 4;
+constexpr int kPossSlots = 32;  // remembered answers of n8_possessive
+constexpr Kel32s kNativeEntries = kRegExpNativeStackEntries;
 
-enum ContKind { kContFinal, kContGroup, kContSub };
-
-struct Cont {
-    ContKind kind;
-    const Cont* next;
-    Kel32s open;   // group open node
-    Kel32s close;  // group close node
-    Kel32s after;  // first node after the close and its quantifier
-    Kel32s count;  // completed iterations before the current one
-    Kel32s min;
-    Kel32s max;
-    bool lazy;
-    Kel32s capture;               // capture number, 0 for none
-    const Kel8u* iterStart;       // subject position where the current iteration began
-    const Kel8u* needEnd;         // sub-program must end here (look-behind), else null
-    mutable const Kel8u* subEnd;  // where a sub-program ended
-};
+struct Entry;
 
 struct Ctx {
     RegExpState* state;
@@ -62,7 +51,6 @@ struct Ctx {
     long long stepCap;
     bool nonEmpty;
     bool abort;
-    unsigned long stackBase;
     bool useFirst;  // every match starts with a byte of `first`
     bool first[256];
     Kel32s reqByte;  // a byte every match contains at or after its start, or -1
@@ -73,6 +61,21 @@ struct Ctx {
     Kel32s numClassMaps;
     bool topAlternation;  // the program has an Alternation of level 0
     bool leadLiteral;     // every match starts with node 0, a case-sensitive Letter or String
+    // The explicit stack: entries 0 .. kNativeEntries - 1 in `native`, then capA in areaA, then capB in areaB.
+    Entry* native;
+    Kel8u* areaA;
+    Kel8u* areaB;
+    Kel32s capA;
+    Kel32s capB;
+    Kel32s capacity;
+    Kel32s top;        // entries in use
+    Kel32s topRet;     // index of the newest returnable entry, -1 for none
+    Kel32s barrier;    // index of the innermost sub-program's barrier, -1 for none
+    Kel32u topSerial;  // serial of entry topRet, 0 for none
+    Kel32u serial;     // last serial handed out
+    Kel32s possNode[kPossSlots];
+    bool possValue[kPossSlots];
+    Kel32s numPoss;
 };
 
 inline const bool* n8_classMapOf(const Ctx& c, Kel32s i) {
@@ -295,15 +298,6 @@ Kel32s n8_nextAlternative(const Ctx& c, Kel32s from, Kel32s close) {
     return -1;
 }
 
-Result n8_run(Ctx& c, Kel32s i, const Kel8u* p, const Cont* k);
-
-bool n8_stackExhausted(Ctx& c) {
-    const unsigned long here = reinterpret_cast<unsigned long>(__builtin_frame_address(0));
-    if (c.stackBase > here && c.stackBase - here > static_cast<unsigned long>(kStackBudget)) c.abort = true;
-    if (++c.steps > c.stepCap) c.abort = true;
-    return c.abort;
-}
-
 // Length of the last character before pos (not before floor) for stepping back through a greedy run. The lead
 // byte of a valid sequence never lies inside another valid sequence, so the valid sequence that ends at pos (if
 // any) is the character that forward decoding from floor cut there; the decoder accepts up to 6 bytes.
@@ -317,186 +311,731 @@ Kel32s n8_stepBack(const Kel8u* pos, const Kel8u* floor) {
     return 1;
 }
 
-// Runs a look-around or atomic group's content at p as a sub-program; on success *pEnd is where it ended.
-Result n8_runSub(Ctx& c, Kel32s open, Kel32s close, const Kel8u* p, const Kel8u* needEnd, const Kel8u** pEnd) {
-    Cont s{};
-    s.kind = kContSub;
-    s.needEnd = needEnd;
-    for (Kel32s from = open + 1;;) {
-        const Result r = n8_run(c, from, p, &s);
-        if (r == kMatch) {
-            *pEnd = s.subEnd;
-            return kMatch;
+// ---- The explicit backtracking stack ----------------------------------------------------------------------------
+//
+// The matcher keeps no native recursion: every choice it may come back to is an Entry on an explicit stack, and so
+// is every earlier value of a capture or group-stack record that a later failure must restore (the trail). Entries
+// live first in a small array inside the context, then in the parts of the state's scratch areas that this pattern
+// leaves unused: group-stack records above its deepest nesting level and capture records above its last group.
+//
+// A record is trailed at most once per choice: it carries the serial of the newest returnable entry at the time it
+// was last trailed (the capture record's reserved word, word 3 of a group-stack record), and a change while that
+// entry is still the newest needs no second copy.
+enum EntryKind : Kel32s {
+    kEUndoCapture = 1,  // node = group, pos = old start (-1: unset), x = old length, serial = old stamp
+    kEUndoLevel,        // node = level, pos = old iteration start, x = old count, y = old open node, serial = old stamp
+    // Returnable entries: unwinding stops at them.
+    kEAlternative,     // try the alternative starting at node (x = the close bounding the search for the next one)
+    kEGroupAfter,      // greedy group: leave the repetition and continue at node
+    kEGroupIteration,  // lazy group opened at node: one more iteration (x = completed iterations)
+    kERepeat,          // greedy single item at node: give back one repetition (x count, y minimum count, z floor)
+    kELazy,            // lazy single item at node: take one more repetition (x count)
+    kEBarrier,         // sub-program of the look-around or atomic group at node (x count, y outer barrier, z kind)
+    kEAtomicRest,      // greedy atomic group at node: drop the iterations after the one that ended at pos (x count)
+    kEAtomicLazy,      // lazy atomic group at node: one more iteration (x count)
+};
+enum BarrierKind : Kel32s { kBLook, kBCondition, kBAtomic, kBAtomicLazy };
+
+struct Entry {
+    Kel32s head;  // kind | (index of the previous returnable entry + 1) << 8
+    Kel32s node;
+    Kel32s pos;    // subject offset from subjectStart
+    Kel32s depth;  // D when the entry was pushed
+    Kel32u serial;
+    Kel32s x, y, z;
+};
+static_assert(sizeof(Entry) == kRegExpStackEntrySize);
+
+inline Kel32s n8_entryKind(const Entry& e) {
+    return e.head & 0xFF;
+}
+inline Kel32s n8_entryPrev(const Entry& e) {
+    return (e.head >> 8) - 1;
+}
+
+// Group-stack record words used by the matcher.
+constexpr int kLevelCount = 0;
+constexpr int kLevelIterStart = 4;
+constexpr int kLevelOpen = 8;  // the open node of the group being matched at that level
+constexpr int kLevelStamp = 12;
+constexpr int kCaptureStamp = 12;  // the capture record's reserved word
+
+inline Kel32s n8_load32(const Kel8u* p) {
+    Kel32s v;
+    __builtin_memcpy(&v, p, sizeof v);
+    return v;
+}
+inline void n8_store32(Kel8u* p, Kel32s v) {
+    __builtin_memcpy(p, &v, sizeof v);
+}
+
+inline Kel8u* n8_entryAddr(Ctx& c, Kel32s idx) {
+    if (idx < kNativeEntries) return reinterpret_cast<Kel8u*>(&c.native[idx]);
+    idx -= kNativeEntries;
+    if (idx < c.capA) return c.areaA + static_cast<long>(idx) * kRegExpStackEntrySize;
+    return c.areaB + static_cast<long>(idx - c.capA) * kRegExpStackEntrySize;
+}
+inline Entry n8_loadEntry(Ctx& c, Kel32s idx) {
+    Entry e;
+    __builtin_memcpy(&e, n8_entryAddr(c, idx), sizeof e);
+    return e;
+}
+inline void n8_storeEntry(Ctx& c, Kel32s idx, const Entry& e) {
+    __builtin_memcpy(n8_entryAddr(c, idx), &e, sizeof e);
+}
+
+inline Kel32s n8_off(const Ctx& c, const Kel8u* p) {
+    return static_cast<Kel32s>(p - c.subjectStart);
+}
+
+// Appends an entry; a full stack (or a serial about to wrap) ends the search with the limit status.
+bool n8_pushRaw(Ctx& c, Entry& e) {
+    if (c.top >= c.capacity || c.serial == 0xFFFFFFFFu) {
+        c.abort = true;
+        return false;
+    }
+    n8_storeEntry(c, c.top++, e);
+    return true;
+}
+
+bool n8_push(Ctx& c, Kel32s kind, Kel32s node, const Kel8u* p, Kel32s x, Kel32s y = 0, Kel32s z = 0) {
+    if (++c.steps > c.stepCap) {
+        c.abort = true;
+        return false;
+    }
+    Entry e{kind | ((c.topRet + 1) << 8), node, n8_off(c, p), static_cast<Kel32s>(c.depth), ++c.serial, x, y, z};
+    const Kel32s idx = c.top;
+    if (!n8_pushRaw(c, e)) return false;
+    c.topRet = idx;
+    c.topSerial = e.serial;
+    if (kind == kEBarrier) c.barrier = idx;
+    return true;
+}
+
+// Sets a capture record, trailing its earlier value when a returnable entry may need it back.
+void n8_setCaptureT(Ctx& c, Kel32s g, const Kel8u* p, Kel32s len) {
+    Kel8u* rec = n8_regExpCaptureRecord(c.state, g);
+    const Kel32u stamp = static_cast<Kel32u>(n8_load32(rec + kCaptureStamp));
+    if (c.topRet >= 0 && stamp != c.topSerial) {
+        const RegExpCapture old = n8_getCapture(c, g);
+        Entry e{kEUndoCapture, g, old.len < 0 ? -1 : n8_off(c, old.ptr), 0, stamp, old.len, 0, 0};
+        if (!n8_pushRaw(c, e)) return;
+        n8_store32(rec + kCaptureStamp, static_cast<Kel32s>(c.topSerial));
+    }
+    n8_setCapture(c, g, p, len);
+}
+
+void n8_setLevel(Ctx& c, Kel32s level, Kel32s count, const Kel8u* iterStart, Kel32s open) {
+    Kel8u* rec = n8_regExpGroupRecord(c.state, level);
+    const Kel32u stamp = static_cast<Kel32u>(n8_load32(rec + kLevelStamp));
+    if (c.topRet >= 0 && stamp != c.topSerial) {
+        Entry e{kEUndoLevel,
+                level,
+                n8_load32(rec + kLevelIterStart),
+                0,
+                stamp,
+                n8_load32(rec + kLevelCount),
+                n8_load32(rec + kLevelOpen),
+                0};
+        if (!n8_pushRaw(c, e)) return;
+        n8_store32(rec + kLevelStamp, static_cast<Kel32s>(c.topSerial));
+    }
+    n8_store32(rec + kLevelCount, count);
+    n8_store32(rec + kLevelIterStart, n8_off(c, iterStart));
+    n8_store32(rec + kLevelOpen, open);
+}
+
+void n8_undo(Ctx& c, const Entry& e) {
+    if (n8_entryKind(e) == kEUndoCapture) {
+        Kel8u* rec = n8_regExpCaptureRecord(c.state, e.node);
+        n8_setCapture(c, e.node, e.pos < 0 ? nullptr : c.subjectStart + e.pos, e.x);
+        n8_store32(rec + kCaptureStamp, static_cast<Kel32s>(e.serial));
+    } else {
+        Kel8u* rec = n8_regExpGroupRecord(c.state, e.node);
+        n8_store32(rec + kLevelCount, e.x);
+        n8_store32(rec + kLevelIterStart, e.pos);
+        n8_store32(rec + kLevelOpen, e.y);
+        n8_store32(rec + kLevelStamp, static_cast<Kel32s>(e.serial));
+    }
+}
+
+inline bool n8_isTrail(Kel32s kind) {
+    return kind == kEUndoCapture || kind == kEUndoLevel;
+}
+
+void n8_refreshTop(Ctx& c) {
+    c.topSerial = c.topRet >= 0 ? n8_loadEntry(c, c.topRet).serial : 0;
+}
+
+// Pops entries down to `keep` entries, undoing trailed records.
+void n8_popTo(Ctx& c, Kel32s keep) {
+    while (c.top > keep) {
+        const Entry e = n8_loadEntry(c, --c.top);
+        const Kel32s kind = n8_entryKind(e);
+        if (n8_isTrail(kind)) {
+            n8_undo(c, e);
+        } else {
+            c.topRet = n8_entryPrev(e);
+            if (kind == kEBarrier) c.barrier = e.y;
         }
-        if (r == kLimit) return r;
-        const Kel32s alt = n8_nextAlternative(c, from, close);
-        if (alt < 0) return kFail;
+    }
+    n8_refreshTop(c);
+}
+
+// A sub-program that succeeded: its choices (and its barrier at index b) go, the trail stays so that a later
+// failure still restores what the sub-program changed. A copy is dropped when the record was already trailed for
+// the entry that is now the newest, or when an earlier copy from the same sub-program is kept.
+void n8_cut(Ctx& c, Kel32s b) {
+    const Entry bar = n8_loadEntry(c, b);
+    c.topRet = n8_entryPrev(bar);
+    c.barrier = bar.y;
+    n8_refreshTop(c);
+    Kel32s out = b;
+    for (Kel32s k = b + 1; k < c.top; ++k) {
+        Entry e = n8_loadEntry(c, k);
+        const Kel32s kind = n8_entryKind(e);
+        if (!n8_isTrail(kind)) continue;
+        Kel8u* rec = kind == kEUndoCapture ? n8_regExpCaptureRecord(c.state, e.node) + kCaptureStamp
+                                           : n8_regExpGroupRecord(c.state, e.node) + kLevelStamp;
+        if (c.topRet >= 0) n8_store32(rec, static_cast<Kel32s>(c.topSerial));
+        const bool older = e.serial < bar.serial && e.serial != c.topSerial;
+        if (c.topRet >= 0 && older) n8_storeEntry(c, out++, e);
+    }
+    c.top = out;
+}
+
+inline void n8_restoreDepth(Ctx& c, long long d) {
+    c.budget += d - c.depth;
+    c.depth = d;
+}
+
+// ---- Pruning ------------------------------------------------------------------------------------------------
+//
+// A choice whose first node fails by itself at the current position is not pushed: trying it would charge one
+// evaluation, fail and restore it, so leaving it out changes nothing, as long as that evaluation could not have
+// met the depth limit (D >= 0). This makes loops over disjoint alternatives or items run without entries.
+
+// False only when node j fails at p on its own test: a literal, an anchor, or a single item that must match once.
+bool n8_viable(const Ctx& c, Kel32s j, const Kel8u* p) {
+    if (j >= c.numNodes) return true;
+    const RegExpNode n = n8_node(c, j);
+    switch (n.kind) {
+        case kNodeString:
+            return n8_matchOne(c, j, n, p) >= 0;
+        case kNodePosition:
+            if (j + 1 < c.numNodes && n8_isQuantifierNode(n8_node(c, j + 1).kind) && n8_node(c, j + 1).a == 0) {
+                return true;
+            }
+            return n8_positionHolds(c, n, p);
+        case kNodeLetterUtf8:
+            if (n.b > 1 && c.format == kRegExpFormatBytes) return true;
+            [[fallthrough]];
+        case kNodeLetter:
+        case kNodeLetterRange:
+        case kNodeCharacterClass:
+        case kNodeOneByte:
+        case kNodeUnicodeCategory:
+        case kNodeUnicodeRange:
+        case kNodeUnicodeScript:
+        case kNodeCombLetter: {
+            const Kel32s qi = n.kind == kNodeCharacterClass ? j + n.b + 1 : j + 1;
+            if (qi < c.numNodes) {
+                const RegExpNode q = n8_node(c, qi);
+                if (n8_isQuantifierNode(q.kind) && q.a == 0) return true;
+            }
+            return n8_matchOne(c, j, n, p) >= 0;
+        }
+        default:
+            return true;
+    }
+}
+
+inline bool n8_skip(const Ctx& c, Kel32s j, const Kel8u* p) {
+    return c.depth >= 0 && !n8_viable(c, j, p);
+}
+
+struct GroupInfo {
+    Kel32u kind;
+    Kel32s open, close, after, min, max, capture, level;
+    bool lazy;
+};
+
+GroupInfo n8_groupInfo(const Ctx& c, Kel32s open) {
+    const RegExpNode n = n8_node(c, open);
+    GroupInfo g{n.kind, open, open + n.b + 1, open + n.b + 2, 1, 1, 0, n.a, false};
+    if (g.after < c.numNodes) {
+        const RegExpNode q = n8_node(c, g.after);
+        if (n8_isQuantifierNode(q.kind)) {
+            g.min = q.a;
+            g.max = q.b;
+            g.lazy = q.kind == kNodeQuantifierMin;
+            ++g.after;
+        }
+    }
+    g.capture = n.kind == kNodeGrouping ? static_cast<Kel32s>(n.opts) : 0;
+    return g;
+}
+
+// Whether some alternative of the group's content could get past its first node at p.
+bool n8_contentViable(const Ctx& c, const GroupInfo& g, const Kel8u* p) {
+    if (g.kind == kNodeGroupingCondition) return true;
+    for (Kel32s from = g.open + 1;;) {
+        if (n8_viable(c, from, p)) return true;
+        const Kel32s alt = n8_nextAlternative(c, from, g.close);
+        if (alt < 0) return false;
         from = alt + 1;
     }
 }
 
-// Look-around test at p: kMatch when the assertion holds.
-Result n8_lookAround(Ctx& c, const RegExpNode& n, Kel32s open, const Kel8u* p) {
-    const Kel32s close = open + n.b + 1;
+// Starts the alternatives of a content [from, close) at p: *pI becomes the first one worth running, and the next
+// one, if any, is pushed. False when none can match.
+bool n8_startAlternatives(Ctx& c, Kel32s from, Kel32s close, const Kel8u* p, Kel32s* pI) {
+    const bool prune = c.depth >= 0;
+    while (prune && !n8_viable(c, from, p)) {
+        const Kel32s alt = n8_nextAlternative(c, from, close);
+        if (alt < 0) return false;
+        from = alt + 1;
+    }
+    for (Kel32s s = from;;) {
+        const Kel32s alt = n8_nextAlternative(c, s, close);
+        if (alt < 0) break;
+        s = alt + 1;
+        if (!prune || n8_viable(c, s, p)) {
+            if (!n8_push(c, kEAlternative, s, p, close)) return false;
+            break;
+        }
+    }
+    *pI = from;
+    return true;
+}
+
+// Where execution goes on from: either (i, p) to run, or a failure.
+struct Go {
+    Kel32s i;
+    const Kel8u* p;
+};
+
+bool n8_closeGroup(Ctx& c, Kel32s level, Go& go);
+
+Kel32s n8_lookAfter(const Ctx& c, Kel32s open) {
+    Kel32s i = open + n8_node(c, open).b + 2;
+    if (i < c.numNodes && n8_isQuantifierNode(n8_node(c, i).kind)) ++i;
+    return i;
+}
+
+// A condition decided at p: the yes branch, the no branch, or an empty iteration of the group.
+bool n8_condResolve(Ctx& c, Kel32s open, bool truth, const Kel8u* p, Go& go) {
+    const GroupInfo g = n8_groupInfo(c, open);
+    const RegExpNode cond = n8_node(c, open + 1);
+    const Kel32s yes = cond.kind == kNodeBackReference ? open + 2 : open + 1 + cond.b + 2;
+    const Kel32s alt = n8_nextAlternative(c, yes, g.close);
+    go.p = p;
+    if (truth) {
+        go.i = yes;
+        return true;
+    }
+    if (alt >= 0) {
+        go.i = alt + 1;
+        return true;
+    }
+    return n8_closeGroup(c, g.level, go);
+}
+
+bool n8_lookResolve(Ctx& c, Kel32s open, Kel32s kind, bool holds, const Kel8u* p, Go& go) {
+    if (kind == kBCondition) return n8_condResolve(c, open - 1, holds, p, go);
+    if (!holds) return false;
+    go.i = n8_lookAfter(c, open);
+    go.p = p;
+    return true;
+}
+
+// Starts the look-around at `open` as a sub-program at p (or decides it at once for a look-behind that would
+// start before the subject).
+bool n8_enterLook(Ctx& c, Kel32s open, Kel32s kind, const Kel8u* p, Go& go) {
+    if (++c.steps > c.stepCap) {
+        c.abort = true;
+        return false;
+    }
+    const RegExpNode n = n8_node(c, open);
     const bool negative = n.kind == kNodeGroupingLookAheadNot || n.kind == kNodeGroupingLookBehindNot;
     const Kel8u* start = p;
-    const Kel8u* needEnd = nullptr;
-    Result r;
     if (n8_isLookBehindNode(n.kind)) {
         const Kel32s chars = static_cast<Kel32s>(n.opts);
-        if (p - c.subjectStart < chars) return negative ? kMatch : kFail;
+        if (p - c.subjectStart < chars) return n8_lookResolve(c, open, kind, negative, p, go);
         // Walk back `chars` characters; a valid sequence ending at a position is always one whole character
         // when the subject is cut into characters from its start, so stepping back agrees with counting forward.
-        start = p;
         for (Kel32s k = 0; k < chars; ++k) {
-            if (start == c.subjectStart) return negative ? kMatch : kFail;
+            if (start == c.subjectStart) return n8_lookResolve(c, open, kind, negative, p, go);
             start -= n8_stepBack(start, c.subjectStart);
         }
-        needEnd = p;
     }
-    const Kel8u* endAt = nullptr;
-    r = n8_runSub(c, open, close, start, needEnd, &endAt);
-    if (r == kLimit) return r;
-    return (r == kMatch) != negative ? kMatch : kFail;
+    if (!n8_push(c, kEBarrier, open, p, 0, c.barrier, kind)) return false;
+    go.p = start;
+    return n8_startAlternatives(c, open + 1, open + n.b + 1, start, &go.i);
 }
 
-Result n8_callCont(Ctx& c, const Cont* k, const Kel8u* p);
-
-// One iteration of group g's content starting at p: its alternatives in order, each ending in the continuation g.
-Result n8_tryContent(Ctx& c, const Cont* g, const Kel8u* p) {
-    if (n8_stackExhausted(c)) return kLimit;
-    Cont it = *g;
-    it.iterStart = p;
-    const RegExpNode open = n8_node(c, g->open);
-    if (open.kind == kNodeGroupingCondition) {
-        const RegExpNode cond = n8_node(c, g->open + 1);
-        bool truth;
-        Kel32s yes;
+// One iteration of the group at `open` from p: the condition, or the content's alternatives in order.
+bool n8_beginIteration(Ctx& c, Kel32s open, Kel32s count, const Kel8u* p, Go& go) {
+    if (++c.steps > c.stepCap) {
+        c.abort = true;
+        return false;
+    }
+    const GroupInfo g = n8_groupInfo(c, open);
+    n8_setLevel(c, g.level, count, p, open);
+    if (g.kind == kNodeGroupingCondition) {
+        const RegExpNode cond = n8_node(c, open + 1);
         if (cond.kind == kNodeBackReference) {
-            truth = cond.a < c.numGroups && n8_getCapture(c, cond.a).len >= 0;
-            yes = g->open + 2;
+            const bool truth = cond.a < c.numGroups && n8_getCapture(c, cond.a).len >= 0;
+            return n8_condResolve(c, open, truth, p, go);
+        }
+        return n8_enterLook(c, open + 1, kBCondition, p, go);
+    }
+    go.p = p;
+    return n8_startAlternatives(c, open + 1, g.close, p, &go.i);
+}
+
+// The end of one iteration of the group being matched at `level`, at p.
+bool n8_closeGroup(Ctx& c, Kel32s level, Go& go) {
+    const Kel8u* rec = n8_regExpGroupRecord(c.state, level);
+    const Kel32s open = n8_load32(rec + kLevelOpen);
+    const Kel32s count = n8_load32(rec + kLevelCount) + 1;
+    const Kel8u* iterStart = c.subjectStart + n8_load32(rec + kLevelIterStart);
+    const GroupInfo g = n8_groupInfo(c, open);
+    const Kel8u* p = go.p;
+    const Kel32s iterLen = static_cast<Kel32s>(p - iterStart);
+    if (g.capture) n8_setCaptureT(c, g.capture, iterStart, iterLen);
+    go.i = g.after;
+    if (iterLen == 0 || count >= g.max) return true;
+    if (count < g.min) return n8_beginIteration(c, open, count, p, go);
+    const bool prune = c.depth >= 0;
+    const bool content = !prune || n8_contentViable(c, g, p);
+    if (!g.lazy) {
+        if (!content) return true;
+        if (!(prune && !n8_viable(c, g.after, p)) && !n8_push(c, kEGroupAfter, g.after, p, 0)) return false;
+        return n8_beginIteration(c, open, count, p, go);
+    }
+    if (content && !n8_push(c, kEGroupIteration, open, p, count)) return false;
+    return true;
+}
+
+// Greedy atomic group: iteration `count` from p as a sub-program, or the rest of the program.
+bool n8_atomicGreedyStep(Ctx& c, Kel32s open, Kel32s count, const Kel8u* p, Go& go) {
+    if (++c.steps > c.stepCap) {
+        c.abort = true;
+        return false;
+    }
+    const GroupInfo g = n8_groupInfo(c, open);
+    go.p = p;
+    if (count < g.max) {
+        if (!n8_push(c, kEBarrier, open, p, count, c.barrier, kBAtomic)) return false;
+        return n8_startAlternatives(c, open + 1, g.close, p, &go.i);
+    }
+    go.i = g.after;
+    return count >= g.min;
+}
+
+// Lazy atomic group with `count` iterations done at p: the rest first once the minimum is reached.
+bool n8_atomicLazyStep(Ctx& c, Kel32s open, Kel32s count, const Kel8u* p, Go& go) {
+    const GroupInfo g = n8_groupInfo(c, open);
+    go.p = p;
+    if (count >= g.min) {
+        if (count < g.max && !n8_push(c, kEAtomicLazy, open, p, count)) return false;
+        go.i = g.after;
+        return true;
+    }
+    if (count >= g.max) return false;
+    if (!n8_push(c, kEBarrier, open, p, count, c.barrier, kBAtomicLazy)) return false;
+    return n8_startAlternatives(c, open + 1, g.close, p, &go.i);
+}
+
+// The innermost sub-program reached its close at go.p.
+bool n8_subEnd(Ctx& c, Go& go) {
+    const Kel32s b = c.barrier;
+    const Entry bar = n8_loadEntry(c, b);
+    const Kel32s open = bar.node;
+    const RegExpNode n = n8_node(c, open);
+    const Kel8u* p0 = c.subjectStart + bar.pos;
+    const Kel8u* q = go.p;
+    if (n8_isLookBehindNode(n.kind) && q != p0) return false;
+    if (bar.z == kBLook || bar.z == kBCondition) {
+        const bool negative = n.kind == kNodeGroupingLookAheadNot || n.kind == kNodeGroupingLookBehindNot;
+        // What a negative assertion's content captured is dropped with it; a positive one keeps its captures.
+        if (negative) {
+            n8_popTo(c, b);
         } else {
-            const Result r = n8_lookAround(c, cond, g->open + 1, p);
-            if (r == kLimit) return r;
-            truth = r == kMatch;
-            yes = g->open + 1 + cond.b + 2;
+            n8_cut(c, b);
         }
-        const Kel32s alt = n8_nextAlternative(c, yes, g->close);
-        if (truth) return n8_run(c, yes, p, &it);
-        if (alt >= 0) return n8_run(c, alt + 1, p, &it);
-        return n8_callCont(c, &it, p);
+        n8_restoreDepth(c, bar.depth);
+        return n8_lookResolve(c, open, bar.z, !negative, p0, go);
     }
-    for (Kel32s from = g->open + 1;;) {
-        const Result r = n8_run(c, from, p, &it);
-        if (r != kFail) return r;
-        if (c.abort) return kLimit;
-        const Kel32s alt = n8_nextAlternative(c, from, g->close);
-        if (alt < 0) return kFail;
-        from = alt + 1;
+    n8_cut(c, b);
+    n8_restoreDepth(c, bar.depth);
+    const GroupInfo g = n8_groupInfo(c, open);
+    if (bar.z == kBAtomic) {
+        if (q == p0) {
+            go.i = g.after;
+            go.p = q;
+            return true;
+        }
+        if (bar.x >= g.min && !n8_skip(c, g.after, p0) && !n8_push(c, kEAtomicRest, open, p0, bar.x)) return false;
+        return n8_atomicGreedyStep(c, open, bar.x + 1, q, go);
+    }
+    if (q == p0) {
+        if (bar.x + 1 >= g.min) return false;
+        go.i = g.after;
+        go.p = q;
+        return true;
+    }
+    return n8_atomicLazyStep(c, open, bar.x + 1, q, go);
+}
+
+// ---- Quantified single items -------------------------------------------------------------------------------
+
+// The item a quantifier at qi repeats for node i: itself, or for a character written literally before a quantifier
+// in a byte search, a Letter of its last byte (its leading bytes are matched once, before the repetition).
+RegExpNode n8_repeatItem(const Ctx& c, const RegExpNode& n) {
+    if (!(n.kind == kNodeLetterUtf8 && n.b > 1 && c.format == kRegExpFormatBytes)) return n;
+    const Kel32u code = static_cast<Kel32u>(n.a);
+    return RegExpNode{kNodeLetter, static_cast<Kel32s>(0x80 | (code & 0x3F)), 0, n.opts, nullptr};
+}
+
+inline Kel32s n8_quantIndex(const RegExpNode& n, Kel32s i) {
+    return n.kind == kNodeCharacterClass ? i + n.b + 1 : i + 1;
+}
+
+// A literal byte that the rest after a quantifier must start with, or -1; lets the loops skip hopeless attempts.
+Kel32s n8_nextByte(const Ctx& c, Kel32s next) {
+    if (next >= c.numNodes) return -1;
+    const RegExpNode nn = n8_node(c, next);
+    if ((nn.kind == kNodeLetter || nn.kind == kNodeString) && !n8_caseless(nn.opts) &&
+        !(next + 1 < c.numNodes && n8_isQuantifierNode(n8_node(c, next + 1).kind))) {
+        return nn.kind == kNodeLetter ? nn.a : nn.ptr[0];
+    }
+    return -1;
+}
+
+// Bytes of the first repetition: for stepping back a fixed amount; 0 = step back one character; -2 = an empty
+// capture, which repeats to nothing.
+Kel32s n8_fixedStep(const Ctx& c, const RegExpNode& item) {
+    if (item.kind == kNodeLetter || item.kind == kNodeOneByte) return 1;
+    if (item.kind == kNodeBackReference) {
+        const RegExpCapture g = item.a < c.numGroups ? n8_getCapture(c, item.a) : RegExpCapture{nullptr, -1, 0};
+        return g.len > 0 ? g.len : -2;
+    }
+    return 0;
+}
+
+bool n8_itemBytes(const Ctx& c, Kel32s j, const RegExpNode& n, bool* set);
+
+constexpr int kRestDepth = 8;  // how many optional items and group boundaries n8_restBytes looks through
+
+bool n8_restBytes(const Ctx& c, Kel32s j, bool* set, int guard);
+
+// Adds the first bytes of everything that can follow the end of an iteration of the group at `open`: another
+// iteration (when the group repeats) or what comes after the group.
+bool n8_groupFollow(const Ctx& c, Kel32s open, bool* set, int guard, bool entering) {
+    const GroupInfo g = n8_groupInfo(c, open);
+    if (g.kind != kNodeGrouping && g.kind != kNodeGroupingNoCapture && g.kind != kNodeGroupingOptions) return false;
+    if (g.max == 0) return n8_restBytes(c, g.after, set, guard - 1);
+    if (entering || g.max > 1) {
+        for (Kel32s from = g.open + 1;;) {
+            if (!n8_restBytes(c, from, set, guard - 1)) return false;
+            const Kel32s alt = n8_nextAlternative(c, from, g.close);
+            if (alt < 0) break;
+            from = alt + 1;
+        }
+    }
+    if (entering && g.min > 0) return true;
+    return n8_restBytes(c, g.after, set, guard - 1);
+}
+
+// Adds to `set` every byte that the rest of the program from node j can start with at a position before the end
+// of the subject; false when that is not known (the rest could match empty there, or test something else).
+bool n8_restBytes(const Ctx& c, Kel32s j, bool* set, int guard) {
+    if (guard <= 0 || j >= c.numNodes) return false;
+    const RegExpNode n = n8_node(c, j);
+    switch (n.kind) {
+        case kNodeLetter:
+        case kNodeString:
+        case kNodeLetterRange:
+        case kNodeCharacterClass: {
+            bool own[256];
+            if (!n8_itemBytes(c, j, n, own)) return false;
+            for (int b = 0; b < 256; ++b) set[b] = set[b] || own[b];
+            const Kel32s qi = n8_quantIndex(n, j);
+            if (qi < c.numNodes && n8_isQuantifierNode(n8_node(c, qi).kind) && n8_node(c, qi).a == 0) {
+                return n8_restBytes(c, qi + 1, set, guard - 1);
+            }
+            return true;
+        }
+        case kNodePosition:
+            // Before the end, `$` and `\Z` hold only at a newline and `\z` never.
+            if (j + 1 < c.numNodes && n8_isQuantifierNode(n8_node(c, j + 1).kind)) return false;
+            if (n.a == '$' || n.a == 'Z') {
+                set['\n'] = true;
+                return true;
+            }
+            return n.a == 'z';
+        case kNodeOptionSet:
+            return n8_restBytes(c, j + 1, set, guard - 1);
+        case kNodeGrouping:
+        case kNodeGroupingNoCapture:
+        case kNodeGroupingOptions:
+            return n8_groupFollow(c, j, set, guard, true);
+        case kNodeAlternation:
+        case kNodeGroupingClose: {
+            if (n.a <= 0) return false;
+            Kel32s close = j;
+            while (close < c.numNodes &&
+                   !(n8_node(c, close).kind == kNodeGroupingClose && n8_node(c, close).a == n.a)) {
+                ++close;
+            }
+            for (Kel32s open = close - 1; open >= 0; --open) {
+                const RegExpNode o = n8_node(c, open);
+                if (n8_isGroupOpenNode(o.kind) && open + o.b + 1 == close) {
+                    return n8_groupFollow(c, open, set, guard, false);
+                }
+            }
+            return false;
+        }
+        default:
+            return false;
     }
 }
 
-Result n8_callCont(Ctx& c, const Cont* k, const Kel8u* p) {
-    if (k->kind == kContFinal) {
-        if (c.nonEmpty && p == c.matchStart) return kFail;
-        n8_setCapture(c, 0, c.matchStart, static_cast<Kel32s>(p - c.matchStart));
-        return kMatch;
+// Whether no position a greedy loop gives back can start the rest: every such position holds a byte the item
+// matched, and the rest's first node cannot accept that byte. Then the loop needs no entry at all.
+bool n8_possessive(Ctx& c, Kel32s i, const RegExpNode& item, Kel32s next) {
+    for (Kel32s k = 0; k < c.numPoss; ++k) {
+        if (c.possNode[k] == i) return c.possValue[k];
     }
-    if (k->kind == kContSub) {
-        if (k->needEnd && p != k->needEnd) return kFail;
-        k->subEnd = p;
-        return kMatch;
+    bool value = false;
+    bool mine[256], theirs[256];
+    for (int b = 0; b < 256; ++b) theirs[b] = false;
+    if (n8_itemBytes(c, i, item, mine) && n8_restBytes(c, next, theirs, kRestDepth)) {
+        value = true;
+        for (int b = 0; b < 256 && value; ++b) value = !(mine[b] && theirs[b]);
     }
-    const Kel32s iterLen = static_cast<Kel32s>(p - k->iterStart);
-    RegExpCapture saved{};
-    if (k->capture) {
-        saved = n8_getCapture(c, k->capture);
-        n8_setCapture(c, k->capture, k->iterStart, iterLen);
-    }
-    Cont next = *k;
-    next.count = k->count + 1;
-    Result r;
-    if (iterLen == 0 || next.count >= k->max) {
-        r = n8_run(c, k->after, p, k->next);
-    } else if (next.count < k->min) {
-        r = n8_tryContent(c, &next, p);
-    } else if (!k->lazy) {
-        r = n8_tryContent(c, &next, p);
-        if (r == kFail && !c.abort) r = n8_run(c, k->after, p, k->next);
-    } else {
-        r = n8_run(c, k->after, p, k->next);
-        if (r == kFail && !c.abort) r = n8_tryContent(c, &next, p);
-    }
-    if (r != kMatch && k->capture) __builtin_memcpy(n8_regExpCaptureRecord(c.state, k->capture), &saved, sizeof saved);
-    return r;
+    const Kel32s slot = c.numPoss < kPossSlots ? c.numPoss++ : (i & (kPossSlots - 1));
+    c.possNode[slot] = i;
+    c.possValue[slot] = value;
+    return value;
 }
 
-// Greedy atomic repetition: iterations from `count` on at p, then the rest of the program.
-Result n8_atomicGreedy(Ctx& c, Kel32s open, Kel32s close, Kel32s after, Kel32s count, Kel32s min, Kel32s max,
-                       const Kel8u* p, const Cont* k) {
-    if (n8_stackExhausted(c)) return kLimit;
-    if (count < max) {
-        const Kel8u* q = nullptr;
-        const Result r = n8_runSub(c, open, close, p, nullptr, &q);
-        if (r == kLimit) return r;
-        if (r == kMatch) {
-            if (q == p) return n8_run(c, after, q, k);
-            const Result rest = n8_atomicGreedy(c, open, close, after, count + 1, min, max, q, k);
-            if (rest != kFail || c.abort) return rest;
-        }
-    }
-    if (count >= min) return n8_run(c, after, p, k);
-    return kFail;
+// n8_viable that also looks through the end of the current iteration of a group (two evaluations: the close and
+// the first node after it), for the tries of single-item loops inside groups.
+bool n8_viableThrough(const Ctx& c, Kel32s j, const Kel8u* p) {
+    if (j >= c.numNodes || c.depth < 1) return n8_viable(c, j, p);
+    const RegExpNode n = n8_node(c, j);
+    if (!((n.kind == kNodeGroupingClose || n.kind == kNodeAlternation) && n.a > 0)) return n8_viable(c, j, p);
+    const Kel8u* rec = n8_regExpGroupRecord(c.state, n.a);
+    const GroupInfo g = n8_groupInfo(c, n8_load32(rec + kLevelOpen));
+    const Kel32s count = n8_load32(rec + kLevelCount) + 1;
+    if (p == c.subjectStart + n8_load32(rec + kLevelIterStart) || count >= g.max) return n8_viable(c, g.after, p);
+    if (count < g.min) return n8_contentViable(c, g, p);
+    return n8_contentViable(c, g, p) || n8_viable(c, g.after, p);
 }
 
-Result n8_atomic(Ctx& c, Kel32s open, const RegExpNode& n, const Kel8u* p, const Cont* k) {
-    const Kel32s close = open + n.b + 1;
-    Kel32s min = 1, max = 1, after = close + 1;
-    bool lazy = false;
-    if (after < c.numNodes) {
-        const RegExpNode q = n8_node(c, after);
-        if (n8_isQuantifierNode(q.kind)) {
-            min = q.a;
-            max = q.b;
-            lazy = q.kind == kNodeQuantifierMin;
-            ++after;
-        }
+// A try of the rest at pos that cannot fail at once.
+inline bool n8_tryWorthIt(const Ctx& c, bool prune, Kel32s nextByte, Kel32s next, const Kel8u* pos) {
+    return (nextByte < 0 || (pos < c.end && *pos == nextByte)) && !(prune && !n8_viableThrough(c, next, pos));
+}
+
+// Gives back one of `count` repetitions of a greedy single item.
+inline const Kel8u* n8_giveBack(const Ctx& c, Kel32s i, const RegExpNode& item, Kel32s fixed, const Kel8u* pos,
+                                Kel32s count, Kel32s minCount, const Kel8u* floor) {
+    if (fixed > 0) return pos - fixed;
+    if (item.kind == kNodeCombLetter) {
+        pos = floor;
+        for (Kel32s n = minCount; n < count - 1; ++n) pos += n8_matchOne(c, i, item, pos);
+        return pos;
     }
-    if (!lazy) return n8_atomicGreedy(c, open, close, after, 0, min, max, p, k);
-    for (Kel32s count = 0;; ++count) {
-        if (count >= min) {
-            const Result r = n8_run(c, after, p, k);
-            if (r != kFail || c.abort) return r;
+    return pos - n8_stepBack(pos, floor);
+}
+
+constexpr Kel32s kShortGiveBack = 4;  // a loop this close to its minimum checks its lower tries before pushing
+
+bool n8_greedyTry(Ctx& c, Kel32s i, const RegExpNode& item, Kel32s next, const Kel8u* pos, Kel32s count,
+                  Kel32s minCount, const Kel8u* floor, Go& go) {
+    const bool prune = c.depth >= 0;
+    const Kel32s nextByte = n8_nextByte(c, next);
+    const bool possessive = prune && n8_possessive(c, i, item, next);
+    const Kel32s fixed = n8_fixedStep(c, item);
+    for (;;) {
+        if (n8_tryWorthIt(c, prune, nextByte, next, pos)) {
+            bool lower = count > minCount && !possessive;
+            if (lower && prune && count - minCount <= kShortGiveBack) {
+                lower = false;
+                const Kel8u* q = pos;
+                for (Kel32s k = count; k > minCount && !lower;) {
+                    q = n8_giveBack(c, i, item, fixed, q, k, minCount, floor);
+                    --k;
+                    lower = n8_tryWorthIt(c, prune, nextByte, next, q);
+                }
+            }
+            if (lower && !n8_push(c, kERepeat, i, pos, count, minCount, n8_off(c, floor))) return false;
+            go.i = next;
+            go.p = pos;
+            return true;
         }
-        if (count >= max) return kFail;
-        const Kel8u* q = nullptr;
-        const Result r = n8_runSub(c, open, close, p, nullptr, &q);
-        if (r != kMatch) return r;
-        if (q == p) return count + 1 >= min ? kFail : n8_run(c, after, q, k);
-        p = q;
+        if (count <= minCount || possessive) return false;
+        pos = n8_giveBack(c, i, item, fixed, pos, count, minCount, floor);
+        --count;
     }
 }
 
-// A quantified single item at node i (quantifier at qi) matched from p; the rest of the program follows qi.
-Result n8_repeat(Ctx& c, Kel32s i, const RegExpNode& item, const RegExpNode& quant, Kel32s qi, const Kel8u* p,
-                 const Cont* k) {
+bool n8_lazyTry(Ctx& c, Kel32s i, const RegExpNode& item, Kel32s max, Kel32s next, const Kel8u* pos, Kel32s count,
+                Go& go) {
+    const bool prune = c.depth >= 0;
+    const Kel32s nextByte = n8_nextByte(c, next);
+    for (;;) {
+        if (n8_tryWorthIt(c, prune, nextByte, next, pos)) {
+            // Taking one more repetition is worth an entry only if one more can match.
+            const bool more =
+                count < max && (item.kind == kNodeBackReference || pos < c.end) && n8_matchOne(c, i, item, pos) > 0;
+            if (more && !n8_push(c, kELazy, i, pos, count)) return false;
+            go.i = next;
+            go.p = pos;
+            return true;
+        }
+        if (count >= max) return false;
+        const Kel32s l = n8_matchOne(c, i, item, pos);
+        if (l <= 0) return false;
+        pos += l;
+        ++count;
+    }
+}
+
+// A quantified single item at node i (its quantifier at qi) from p.
+bool n8_repeatEnter(Ctx& c, Kel32s i, const RegExpNode& n, Kel32s qi, const Kel8u* p, Go& go) {
+    if (++c.steps > c.stepCap) {
+        c.abort = true;
+        return false;
+    }
+    const RegExpNode quant = n8_node(c, qi);
+    const RegExpNode item = n8_repeatItem(c, n);
+    if (item.kind != n.kind) {
+        // Leading bytes of a literal multi-byte character in a byte search: re-encoded from the code point, which
+        // came from a valid shortest-form sequence of exactly n.b bytes.
+        const Kel32s len = n.b;
+        const Kel32u code = static_cast<Kel32u>(n.a);
+        Kel8u bytes[6];
+        bytes[0] = static_cast<Kel8u>(UTF8_table2[len - 1] | (code >> (6 * (len - 1))));
+        for (Kel32s j = 1; j < len; ++j) bytes[j] = static_cast<Kel8u>(0x80 | ((code >> (6 * (len - 1 - j))) & 0x3F));
+        if (c.end - p < len - 1) return false;
+        for (Kel32s j = 0; j < len - 1; ++j) {
+            if (p[j] != bytes[j]) return false;
+        }
+        p += len - 1;
+    }
     const Kel32s min = quant.a, max = quant.b;
     const Kel32s next = qi + 1;
-    if (p == c.end && min > 0 && item.kind != kNodeBackReference) return kFail;
-    // A literal byte that the rest must start with lets the loops skip hopeless attempts.
-    Kel32s nextByte = -1;
-    if (next < c.numNodes) {
-        const RegExpNode nn = n8_node(c, next);
-        if ((nn.kind == kNodeLetter || nn.kind == kNodeString) && !n8_caseless(nn.opts) &&
-            !(next + 1 < c.numNodes && n8_isQuantifierNode(n8_node(c, next + 1).kind))) {
-            nextByte = nn.kind == kNodeLetter ? nn.a : nn.ptr[0];
-        }
-    }
+    if (p == c.end && min > 0 && item.kind != kNodeBackReference) return false;
     const Kel8u* pos = p;
     Kel32s count = 0;
     while (count < min) {
         const Kel32s l = n8_matchOne(c, i, item, pos);
-        if (l < 0) return kFail;
+        if (l < 0) return false;
         if (l == 0) {
             count = min;
             break;
@@ -504,34 +1043,14 @@ Result n8_repeat(Ctx& c, Kel32s i, const RegExpNode& item, const RegExpNode& qua
         pos += l;
         ++count;
     }
-    if (quant.kind == kNodeQuantifierMin) {
-        for (;;) {
-            if (nextByte < 0 || (pos < c.end && *pos == nextByte)) {
-                const Result r = n8_run(c, next, pos, k);
-                if (r == kMatch) return r;
-                if (c.abort) return kLimit;
-            }
-            if (count >= max) return kFail;
-            const Kel32s l = n8_matchOne(c, i, item, pos);
-            if (l <= 0) return kFail;
-            pos += l;
-            ++count;
-        }
+    if (quant.kind == kNodeQuantifierMin) return n8_lazyTry(c, i, item, max, next, pos, count, go);
+    if (n8_fixedStep(c, item) == -2) {
+        go.i = next;
+        go.p = pos;
+        return true;
     }
     const Kel8u* floor = pos;
     const Kel32s minCount = count;
-    Kel32s fixed = -1;  // bytes per repetition when every repetition has the same length
-    if (item.kind == kNodeLetter || item.kind == kNodeOneByte) fixed = 1;
-    if (item.kind == kNodeLetterUtf8) {
-        fixed = 0;  // set from the first repetition
-    }
-    if (item.kind == kNodeBackReference) {
-        const RegExpCapture g = item.a < c.numGroups ? n8_getCapture(c, item.a) : RegExpCapture{nullptr, -1, 0};
-        fixed = g.len > 0 ? g.len : -2;
-    }
-    if (fixed == -2) {
-        return n8_run(c, next, pos, k);  // an empty capture repeats to nothing
-    }
     if (item.kind == kNodeLetter && !n8_caseless(item.opts)) {
         while (count < max && pos < c.end && *pos == item.a) {
             ++pos;
@@ -552,193 +1071,240 @@ Result n8_repeat(Ctx& c, Kel32s i, const RegExpNode& item, const RegExpNode& qua
         while (count < max && pos < c.end) {
             const Kel32s l = n8_matchOne(c, i, item, pos);
             if (l <= 0) break;
-            if (fixed == 0) fixed = l;
             pos += l;
             ++count;
         }
     }
-    for (;;) {
-        if (nextByte < 0 || (pos < c.end && *pos == nextByte)) {
-            const Result r = n8_run(c, next, pos, k);
-            if (r == kMatch) return r;
-            if (c.abort) return kLimit;
+    return n8_greedyTry(c, i, item, next, pos, count, minCount, floor, go);
+}
+
+// Resumes a returnable entry after a failure below it; false when it has nothing left to try.
+bool n8_resume(Ctx& c, const Entry& e, Go& go) {
+    const Kel8u* p = c.subjectStart + e.pos;
+    go.p = p;
+    switch (n8_entryKind(e)) {
+        case kEAlternative:
+            return n8_startAlternatives(c, e.node, e.x, p, &go.i);
+        case kEGroupAfter:
+            go.i = e.node;
+            return true;
+        case kEGroupIteration:
+            return n8_beginIteration(c, e.node, e.x, p, go);
+        case kERepeat: {
+            const RegExpNode n = n8_node(c, e.node);
+            const RegExpNode item = n8_repeatItem(c, n);
+            const Kel8u* floor = c.subjectStart + e.z;
+            Kel32s count = e.x;
+            if (count <= e.y) return false;
+            --count;
+            const Kel8u* pos = n8_giveBack(c, e.node, item, n8_fixedStep(c, item), p, count + 1, e.y, floor);
+            return n8_greedyTry(c, e.node, item, n8_quantIndex(n, e.node) + 1, pos, count, e.y, floor, go);
         }
-        if (count <= minCount) return kFail;
-        --count;
-        if (fixed > 0) {
-            pos -= fixed;
-        } else if (item.kind == kNodeCombLetter) {
-            pos = floor;
-            for (Kel32s n = minCount; n < count; ++n) pos += n8_matchOne(c, i, item, pos);
-        } else {
-            pos -= n8_stepBack(pos, floor);
+        case kELazy: {
+            const RegExpNode n = n8_node(c, e.node);
+            const RegExpNode item = n8_repeatItem(c, n);
+            const Kel32s qi = n8_quantIndex(n, e.node);
+            const Kel32s max = n8_node(c, qi).b;
+            if (e.x >= max) return false;
+            const Kel32s l = n8_matchOne(c, e.node, item, p);
+            if (l <= 0) return false;
+            return n8_lazyTry(c, e.node, item, max, qi + 1, p + l, e.x + 1, go);
         }
+        case kEBarrier: {
+            // The sub-program failed.
+            if (e.z == kBLook || e.z == kBCondition) {
+                const RegExpNode n = n8_node(c, e.node);
+                const bool negative = n.kind == kNodeGroupingLookAheadNot || n.kind == kNodeGroupingLookBehindNot;
+                return n8_lookResolve(c, e.node, e.z, negative, p, go);
+            }
+            if (e.z == kBAtomic) {
+                const GroupInfo g = n8_groupInfo(c, e.node);
+                go.i = g.after;
+                return e.x >= g.min;
+            }
+            return false;
+        }
+        case kEAtomicRest:
+            go.i = n8_groupInfo(c, e.node).after;
+            return true;
+        case kEAtomicLazy: {
+            if (e.x >= n8_groupInfo(c, e.node).max) return false;
+            if (!n8_push(c, kEBarrier, e.node, p, e.x, c.barrier, kBAtomicLazy)) return false;
+            const RegExpNode n = n8_node(c, e.node);
+            return n8_startAlternatives(c, e.node + 1, e.node + n.b + 1, p, &go.i);
+        }
+        default:
+            return false;
     }
 }
 
-// A character written literally before a quantifier (LetterUtf8 with its byte length in b), in a byte search: its
-// leading bytes match once and the quantifier repeats its last byte, as for any other run of literal bytes. The
-// bytes are re-encoded from the code point, which came from a valid shortest-form sequence of exactly b bytes.
-Result n8_repeatLastByte(Ctx& c, Kel32s i, const RegExpNode& item, const RegExpNode& quant, Kel32s qi, const Kel8u* p,
-                         const Cont* k) {
-    const Kel32s len = item.b;
-    Kel8u bytes[6];
-    const Kel32u code = static_cast<Kel32u>(item.a);
-    bytes[0] = static_cast<Kel8u>(UTF8_table2[len - 1] | (code >> (6 * (len - 1))));
-    for (Kel32s j = 1; j < len; ++j) bytes[j] = static_cast<Kel8u>(0x80 | ((code >> (6 * (len - 1 - j))) & 0x3F));
-    if (c.end - p < len - 1) return kFail;
-    for (Kel32s j = 0; j < len - 1; ++j) {
-        if (p[j] != bytes[j]) return kFail;
+// One attempt at p: the program from node 0 (its top-level alternatives in order). kMatch leaves capture record 0
+// holding the match.
+Result n8_attempt(Ctx& c, const Kel8u* start) {
+    c.top = 0;
+    c.topRet = -1;
+    c.topSerial = 0;
+    c.barrier = -1;
+    enum Mode { kRun, kFailing, kLimiting } mode = kRun;
+    Go go{0, start};
+    if (c.topAlternation) {
+        if (!n8_startAlternatives(c, 0, c.numNodes, start, &go.i)) mode = kFailing;
     }
-    const RegExpNode last{kNodeLetter, bytes[len - 1], 0, item.opts, nullptr};
-    return n8_repeat(c, i, last, quant, qi, p + len - 1, k);
-}
-
-// Runs the program from node i at p; reaching an Alternation, a GroupingClose or the program end hands over to k.
-Result n8_runBody(Ctx& c, Kel32s i, const Kel8u* p, const Cont* k, long long& used) {
     for (;;) {
-        if (i >= c.numNodes) return n8_callCont(c, k, p);
+        if (c.abort) return kLimit;
+        if (mode != kRun) {
+            if (c.topRet < 0) {
+                n8_popTo(c, 0);
+                return mode == kFailing ? kFail : kLimit;
+            }
+            const Kel32s idx = c.topRet;
+            const Entry e = n8_loadEntry(c, idx);
+            n8_popTo(c, idx);
+            n8_restoreDepth(c, e.depth);
+            if (++c.steps > c.stepCap) {
+                c.abort = true;
+                continue;
+            }
+            // A limit signal passes every choice but those of single-item loops, which take it as a failure of
+            // that one attempt and go on.
+            const Kel32s kind = n8_entryKind(e);
+            if (mode == kLimiting && kind != kERepeat && kind != kELazy) continue;
+            mode = n8_resume(c, e, go) ? kRun : kFailing;
+            continue;
+        }
+        const Kel32s i = go.i;
+        const Kel8u* p = go.p;
+        if (i >= c.numNodes) {
+            if (c.nonEmpty && p == c.matchStart) {
+                mode = kFailing;
+                continue;
+            }
+            n8_setCapture(c, 0, c.matchStart, static_cast<Kel32s>(p - c.matchStart));
+            c.top = 0;
+            return kMatch;
+        }
+        // Every evaluation is charged to D and B for as long as the path through it lives (entries remember D).
         if (c.depth < 0) {
             --c.budget;
-            return kLimit;
+            mode = kLimiting;
+            continue;
         }
-        if (c.budget - 1 < 0) return kFail;
+        if (c.budget - 1 < 0) {
+            mode = kFailing;
+            continue;
+        }
         --c.budget;
         --c.depth;
-        ++used;
         const RegExpNode n = n8_node(c, i);
+        bool ok = true;
         switch (n.kind) {
             case kNodeAlternation:
             case kNodeGroupingClose:
-                return n8_callCont(c, k, p);
+                if (n.kind == kNodeAlternation && n.a == 0) {
+                    go.i = c.numNodes;
+                } else if (n.a > 0) {
+                    ok = n8_closeGroup(c, n.a, go);
+                } else {
+                    ok = n8_subEnd(c, go);
+                }
+                break;
             case kNodeOptionSet:
-                ++i;
-                continue;
             case kNodeQuantifierMin:
             case kNodeQuantifierMax:
-                ++i;  // only reachable after an item already handled
-                continue;
+                go.i = i + 1;  // a quantifier is only reached after an item already handled
+                break;
             case kNodePosition: {
                 const bool optional =
                     i + 1 < c.numNodes && n8_isQuantifierNode(n8_node(c, i + 1).kind) && n8_node(c, i + 1).a == 0;
-                if (!optional && !n8_positionHolds(c, n, p)) return kFail;
-                ++i;
-                if (i < c.numNodes && n8_isQuantifierNode(n8_node(c, i).kind)) ++i;
-                continue;
+                if (!optional && !n8_positionHolds(c, n, p)) {
+                    ok = false;
+                    break;
+                }
+                go.i = i + 1;
+                if (go.i < c.numNodes && n8_isQuantifierNode(n8_node(c, go.i).kind)) ++go.i;
+                break;
             }
             case kNodeString: {
                 const Kel32s l = n8_matchOne(c, i, n, p);
-                if (l < 0) return kFail;
-                p += l;
-                ++i;
-                continue;
+                ok = l >= 0;
+                go.i = i + 1;
+                go.p = p + l;
+                break;
             }
             case kNodeGroupingLookAhead:
             case kNodeGroupingLookAheadNot:
             case kNodeGroupingLookBehind:
-            case kNodeGroupingLookBehindNot: {
-                if (n8_stackExhausted(c)) return kLimit;
-                const Result r = n8_lookAround(c, n, i, p);
-                if (r != kMatch) return r;
-                i += n.b + 2;
-                if (i < c.numNodes && n8_isQuantifierNode(n8_node(c, i).kind)) ++i;
-                continue;
+            case kNodeGroupingLookBehindNot:
+                ok = n8_enterLook(c, i, kBLook, p, go);
+                break;
+            case kNodeGroupingOnce: {
+                if (++c.steps > c.stepCap) {
+                    c.abort = true;
+                    break;
+                }
+                const GroupInfo g = n8_groupInfo(c, i);
+                ok = g.lazy ? n8_atomicLazyStep(c, i, 0, p, go) : n8_atomicGreedyStep(c, i, 0, p, go);
+                break;
             }
-            case kNodeGroupingOnce:
-                if (n8_stackExhausted(c)) return kLimit;
-                return n8_atomic(c, i, n, p, k);
             case kNodeGrouping:
             case kNodeGroupingNoCapture:
             case kNodeGroupingOptions:
             case kNodeGroupingCondition: {
-                if (n8_stackExhausted(c)) return kLimit;
-                Cont g{};
-                g.kind = kContGroup;
-                g.next = k;
-                g.open = i;
-                g.close = i + n.b + 1;
-                g.after = g.close + 1;
-                g.min = 1;
-                g.max = 1;
-                if (g.after < c.numNodes) {
-                    const RegExpNode q = n8_node(c, g.after);
-                    if (n8_isQuantifierNode(q.kind)) {
-                        g.min = q.a;
-                        g.max = q.b;
-                        g.lazy = q.kind == kNodeQuantifierMin;
-                        ++g.after;
-                    }
+                if (++c.steps > c.stepCap) {
+                    c.abort = true;
+                    break;
                 }
-                g.capture = n.kind == kNodeGrouping ? static_cast<Kel32s>(n.opts) : 0;
-                __builtin_memcpy(n8_regExpGroupRecord(c.state, n.a) + 8, &i, sizeof i);
-                if (g.max == 0) {
-                    i = g.after;
-                    continue;
-                }
-                // A plain group around one unquantified single-character item needs no iteration frame.
+                const GroupInfo g = n8_groupInfo(c, i);
+                n8_setLevel(c, g.level, 0, p, i);
+                go.i = g.after;
+                if (g.max == 0) break;
+                // A plain group around one unquantified single-character item needs no iteration.
                 if (g.min == 1 && g.max == 1 && n.b == 1 && n.kind != kNodeGroupingCondition) {
                     const RegExpNode item = n8_node(c, i + 1);
                     if (item.kind == kNodeLetter || item.kind == kNodeLetterRange || item.kind == kNodeOneByte ||
                         item.kind == kNodeLetterUtf8 || item.kind == kNodeUnicodeCategory ||
                         item.kind == kNodeUnicodeRange || item.kind == kNodeUnicodeScript) {
                         const Kel32s l = n8_matchOne(c, i + 1, item, p);
-                        if (l < 0) return kFail;
-                        if (!g.capture) {
-                            p += l;
-                            i = g.after;
-                            continue;
+                        if (l < 0) {
+                            ok = false;
+                            break;
                         }
-                        const RegExpCapture saved = n8_getCapture(c, g.capture);
-                        n8_setCapture(c, g.capture, p, l);
-                        const Result r = n8_run(c, g.after, p + l, k);
-                        if (r != kMatch) {
-                            __builtin_memcpy(n8_regExpCaptureRecord(c.state, g.capture), &saved, sizeof saved);
-                        }
-                        return r;
+                        if (g.capture) n8_setCaptureT(c, g.capture, p, l);
+                        go.p = p + l;
+                        break;
                     }
                 }
+                const bool prune = c.depth >= 0;
                 if (g.min == 0 && g.lazy) {
-                    const Result r = n8_run(c, g.after, p, k);
-                    if (r != kFail || c.abort) return r;
-                    return n8_tryContent(c, &g, p);
+                    if ((!prune || n8_contentViable(c, g, p)) && !n8_push(c, kEGroupIteration, i, p, 0)) ok = false;
+                    break;
                 }
                 if (g.min == 0) {
-                    const Result r = n8_tryContent(c, &g, p);
-                    if (r != kFail || c.abort) return r;
-                    return n8_run(c, g.after, p, k);
+                    if (prune && !n8_contentViable(c, g, p)) break;
+                    if (!(prune && !n8_viable(c, g.after, p)) && !n8_push(c, kEGroupAfter, g.after, p, 0)) {
+                        ok = false;
+                        break;
+                    }
                 }
-                return n8_tryContent(c, &g, p);
+                ok = n8_beginIteration(c, i, 0, p, go);
+                break;
             }
             default: {
                 // Single items: the quantifier follows the item (a class: after its members).
-                const Kel32s qi = n.kind == kNodeCharacterClass ? i + n.b + 1 : i + 1;
-                if (qi < c.numNodes) {
-                    const RegExpNode q = n8_node(c, qi);
-                    if (n8_isQuantifierNode(q.kind)) {
-                        if (n8_stackExhausted(c)) return kLimit;
-                        if (n.kind == kNodeLetterUtf8 && n.b > 1 && c.format == kRegExpFormatBytes) {
-                            return n8_repeatLastByte(c, i, n, q, qi, p, k);
-                        }
-                        return n8_repeat(c, i, n, q, qi, p, k);
-                    }
+                const Kel32s qi = n8_quantIndex(n, i);
+                if (qi < c.numNodes && n8_isQuantifierNode(n8_node(c, qi).kind)) {
+                    ok = n8_repeatEnter(c, i, n, qi, p, go);
+                    break;
                 }
                 const Kel32s l = n8_matchOne(c, i, n, p);
-                if (l < 0) return kFail;
-                p += l;
-                i = qi;
-                continue;
+                ok = l >= 0;
+                go.i = qi;
+                go.p = p + l;
+                break;
             }
         }
+        if (!ok) mode = kFailing;
     }
-}
-
-Result n8_run(Ctx& c, Kel32s i, const Kel8u* p, const Cont* k) {
-    if (c.abort) return kLimit;
-    long long used = 0;
-    const Result r = n8_runBody(c, i, p, k, used);
-    c.budget += used;
-    c.depth += used;
-    return c.abort ? kLimit : r;
 }
 
 enum Anchor { kAnchorNone, kAnchorStart, kAnchorLine };
@@ -800,6 +1366,30 @@ bool n8_firstBytes(const Ctx& c, bool* set) {
     }
 }
 
+// First bytes of the characters the single item at node j can match; false when that is not a byte test.
+bool n8_itemBytes(const Ctx& c, Kel32s j, const RegExpNode& n, bool* set) {
+    for (int b = 0; b < 256; ++b) set[b] = false;
+    switch (n.kind) {
+        case kNodeLetter:
+            n8_addByte(set, n.a, n8_caseless(n.opts));
+            return true;
+        case kNodeString:
+            n8_addByte(set, n.ptr[0], n8_caseless(n.opts));
+            return true;
+        case kNodeLetterRange:
+            for (int b = 0; b < 256; ++b) set[b] = n8_rangeByteTest(n.a, static_cast<Kel8u>(b), n.opts);
+            return true;
+        case kNodeCharacterClass:
+            if (const bool* map = n8_classMapOf(c, j)) {
+                for (int b = 0; b < 256; ++b) set[b] = map[b];
+                return true;
+            }
+            return false;
+        default:
+            return false;
+    }
+}
+
 // Start-position loop over [s, s + n): kMatch with capture record 0 set, kFail, or kLimit.
 Result n8_findFirst(Ctx& c, const Kel8u* s, Kel32s n, Anchor anchor) {
     if (c.depth < 0) return kLimit;
@@ -807,8 +1397,6 @@ Result n8_findFirst(Ctx& c, const Kel8u* s, Kel32s n, Anchor anchor) {
     const Kel8u* end = s + n;
     c.end = end;
     Result result = kFail;
-    Cont fin{};
-    fin.kind = kContFinal;
     const Kel8u* req = nullptr;  // next occurrence of reqByte at or after the position, when known
     for (const Kel8u* p = s; p <= end;) {
         if (c.reqByte >= 0 && (!req || req < p)) {
@@ -828,19 +1416,13 @@ Result n8_findFirst(Ctx& c, const Kel8u* s, Kel32s n, Anchor anchor) {
         for (Kel32s g = 1; g < c.numGroups; ++g) n8_setCapture(c, g, nullptr, -1);
         n8_setCapture(c, 0, p, 0);
         c.matchStart = p;
-        for (Kel32s from = 0;;) {
-            const Result r = n8_run(c, from, p, &fin);
-            if (r == kLimit && (c.abort || true)) {
-                result = kLimit;
-                goto done;
-            }
-            if (r == kMatch) {
-                result = kMatch;
-                goto done;
-            }
-            const Kel32s alt = c.topAlternation ? n8_nextAlternative(c, from, c.numNodes) : -1;
-            if (alt < 0) break;
-            from = alt + 1;
+        // The attempt's evaluations are charged only while it runs, whatever its outcome.
+        const long long depth0 = c.depth;
+        const Result r = n8_attempt(c, p);
+        n8_restoreDepth(c, depth0);
+        if (r != kFail) {
+            result = r;
+            break;
         }
         if (anchor == kAnchorStart) break;
         if (p == end) break;
@@ -850,7 +1432,6 @@ Result n8_findFirst(Ctx& c, const Kel8u* s, Kel32s n, Anchor anchor) {
             if (p[-1] != '\n') break;
         }
     }
-done:
     ++c.depth;
     return result;
 }
@@ -924,7 +1505,27 @@ KelStatus n8_ownsRegExpFind_8u(const Kel8u* pSrc, int srcLen, RegExpState* pStat
     c.depth = h.matchLimit / 4;
     c.stepCap = kStepsPerLimit * (h.matchLimit < kMaxLimitForSteps ? h.matchLimit : kMaxLimitForSteps) + kStepsFloor +
                 kStepsPerByte * srcLen;
-    c.stackBase = reinterpret_cast<unsigned long>(__builtin_frame_address(0));
+    // The explicit stack: a native array, then the scratch records this pattern's groups leave unused. Their
+    // stamps start at 0, a serial no entry gets.
+    Entry native[kNativeEntries];
+    c.native = native;
+    Kel32s maxLevel = 0;
+    for (Kel32s i = 0; i < c.numNodes; ++i) {
+        const RegExpNode n = n8_node(c, i);
+        if (n8_isGroupOpenNode(n.kind) && n.a > maxLevel) maxLevel = n.a;
+    }
+    const Kel32s capturesUsed = c.numGroups < kRegExpMaxCaptures ? c.numGroups : kRegExpMaxCaptures;
+    c.areaA = n8_regExpGroupRecord(pState, maxLevel + 1);
+    c.capA = (kRegExpMaxLevel - maxLevel) * kRegExpGroupRecordSize / kRegExpStackEntrySize;
+    c.areaB = n8_regExpBytes(pState) + kRegExpCaptureOffset + capturesUsed * kRegExpCaptureRecordSize;
+    c.capB = (kRegExpMaxCaptures - capturesUsed) * kRegExpCaptureRecordSize / kRegExpStackEntrySize;
+    c.capacity = kNativeEntries + c.capA + c.capB;
+    for (Kel32s l = 1; l <= maxLevel; ++l) {
+        __builtin_memset(n8_regExpGroupRecord(pState, l), 0, kRegExpGroupRecordSize);
+    }
+    for (Kel32s g = 0; g < c.numGroups; ++g) {
+        __builtin_memset(n8_regExpCaptureRecord(pState, g) + 12, 0, 4);
+    }
     const bool global = (h.options & kRegExpGlobal) != 0;
     c.useFirst = n8_firstBytes(c, c.first);
     c.reqByte = -1;

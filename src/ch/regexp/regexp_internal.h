@@ -11,6 +11,9 @@
 //   32      group stack: record L (32 bytes) at 32 + 32 * L belongs to nesting level L = 1..999; the 32-bit word at
 //           byte 8 of a record holds the node index of the open node of the group being matched at that level.
 //           Record 0 serves no level (no group has level 0); its first 16 bytes hold capture record 1000.
+//           The matcher keeps the iteration count at byte 0, the iteration's start offset at byte 4 and a trail
+//           stamp at byte 12, and the capture records' reserved word holds their trail stamp. Records above the
+//           pattern's deepest level and its last group hold the matcher's backtracking stack.
 //   32032   capture records 0..999, 16 bytes each (RegExpCapture); record 0 is the whole match
 //   48032   node program: numNodes nodes of 24 bytes (RegExpNode), then the literal bytes of all String nodes
 // kelsRegExpGetSize reports 48032 + 24 * (patternLength + 1) bytes; the compiler never writes beyond that, and
@@ -59,6 +62,11 @@ constexpr int kRegExpMaxCaptures = 1000;  // capturing groups; numGroups <= 1001
 constexpr int kRegExpProgramOffset = 48032;
 constexpr int kRegExpNodeSize = 24;
 constexpr Kel32s kRegExpDefaultMatchLimit = 10000;
+// The matcher's explicit backtracking stack: entries of 32 bytes, kRegExpNativeStackEntries of them in a native
+// array, then as many as fit in the group-stack records above the pattern's deepest nesting level and in the
+// capture records above its last group.
+constexpr int kRegExpStackEntrySize = 32;
+constexpr int kRegExpNativeStackEntries = 256;
 // Longest pattern whose state size fits in a Kel32s: 48032 + 24 * (len + 1) <= 0x7FFFFFFF.
 constexpr Kel32s kRegExpMaxPatternLen = (0x7FFFFFFF - kRegExpProgramOffset - kRegExpNodeSize) / kRegExpNodeSize;
 
