@@ -77,7 +77,8 @@ FastestDeflater::FastestDeflater(Counts counts)
     : countsMode_(counts),
       blockBytes_(counts == Counts::Exact ? kExactBlockBytes : kSampledBlockBytes),
       sampleBytes_(counts == Counts::Exact ? 0 : kSampleBytes),
-      b_(new Buffers) {}
+      b_(new Buffers),
+      data_(b_->window.get()) {}
 
 FastestDeflater::~FastestDeflater() = default;
 
@@ -85,7 +86,7 @@ void FastestDeflater::reset() {
     // Moving the positions a window beyond everything the tables hold makes every old entry unusable, which
     // spares refilling them.
     pos_ += Kel32u(bufEnd_ - cur_) + kWindowSize;
-    bufEnd_ = cur_ = 0;
+    bufEnd_ = cur_ = winBase_ = 0;
     bitAcc_ = 0;
     bitCount_ = 0;
     counts_ = BlockCounts{};
@@ -144,6 +145,7 @@ void FastestDeflater::slide() {
     std::memmove(w, w + keepFrom, std::size_t(bufEnd_ - keepFrom));
     bufEnd_ -= keepFrom;
     cur_ -= keepFrom;
+    winBase_ += keepFrom;
 }
 
 // Positions shift down long before the library would have to do it during a call (both tables alike).
@@ -161,7 +163,7 @@ KelStatus FastestDeflater::countSymbols(std::int64_t avail, Kel32u flushMode, bo
     std::fill(std::begin(b.distCount), std::end(b.distCount), 0u);
     sampled = sampleBytes_ != 0 && avail > sampleBytes_ + 2 * kMaxMatch;
     if (sampled) b.statHeads = b.heads;
-    const Kel8u* start = b.window.get() + cur_;
+    const Kel8u* start = data_ + cur_;
     const Kel8u* p = start;
     Kel32s len = Kel32s(sampled ? sampleBytes_ + kMaxMatch : avail);
     Kel32u pos = pos_;
@@ -189,7 +191,7 @@ bool FastestDeflater::buildCodes() {
 
 KelStatus FastestDeflater::encode(bool dynamic, const Kel8u* header, Kel32s headerBits, Kel32u flushMode,
                                   std::vector<std::uint8_t>& out) {
-    const Kel8u* start = b_->window.get() + cur_;
+    const Kel8u* start = data_ + cur_;
     const Kel8u* p = start;
     Kel32s len = Kel32s(bufEnd_ - cur_);
     Kel16u pending = Kel16u(bitAcc_);
@@ -217,7 +219,7 @@ KelStatus FastestDeflater::encode(bool dynamic, const Kel8u* header, Kel32s head
 KelStatus FastestDeflater::emitBlock(bool final, Kel32u flushMode, std::vector<std::uint8_t>& out) {
     rebaseIfNeeded();
     Buffers& b = *b_;
-    const Kel8u* start = b.window.get() + cur_;
+    const Kel8u* start = data_ + cur_;
     const std::int64_t avail = bufEnd_ - cur_;
     const std::uint32_t bfinal = final ? 1 : 0;
     const std::size_t outBefore = out.size();
@@ -314,7 +316,7 @@ KelStatus FastestDeflater::emitBlock(bool final, Kel32u flushMode, std::vector<s
         out.resize(outBefore);
         bitAcc_ = accBefore;
         bitCount_ = countBefore;
-        putStored(b.window.get() + curBefore, encoded, final, out);
+        putStored(data_ + curBefore, encoded, final, out);
         ++counts_.stored;
         if (fixedBits <= dynamicBits) {
             --counts_.fixed;
@@ -328,6 +330,46 @@ KelStatus FastestDeflater::emitBlock(bool final, Kel32u flushMode, std::vector<s
 KelStatus FastestDeflater::write(const std::uint8_t* src, std::size_t n, std::vector<std::uint8_t>& out) {
     if (src == nullptr && n != 0) return kelStatusNullPointer;
     started_ = true;
+    if (n < std::size_t(2 * blockBytes_ + kWindowSize)) return writeBuffered(src, n, out);
+    // A long piece: blocks go through the window until the first unencoded byte lies a window deep in the piece;
+    // the rest is encoded where it lies (no copy, no slide), block by block at the same offsets as through the
+    // window, so the output is the same.
+    const std::int64_t base = winBase_ + bufEnd_;  // stream offset of src[0]
+    std::size_t done = 0;
+    while (done < n && winBase_ + cur_ - base < std::int64_t(kWindowSize)) {
+        const std::size_t piece = std::min<std::size_t>(n - done, std::size_t(blockBytes_));
+        const KelStatus st = writeBuffered(src + done, piece, out);
+        if (st != kelStatusOk) return st;
+        done += piece;
+    }
+    if (done == n) return kelStatusOk;
+    if (winBase_ + cur_ - base > std::int64_t(done)) return kelStatusBadArgument;  // cannot happen
+    // The window holds src[..done) from stream offset base on; switch to src itself.
+    data_ = src;
+    cur_ = winBase_ + cur_ - base;
+    const std::int64_t total = std::int64_t(n);
+    KelStatus st = kelStatusOk;
+    while (total - cur_ >= blockBytes_) {
+        bufEnd_ = cur_ + blockBytes_;
+        const std::int64_t before = cur_;
+        st = emitBlock(false, 0, out);
+        if (st != kelStatusOk) break;
+        if (cur_ == before) {
+            st = kelStatusBadArgument;  // no progress: cannot happen with these block sizes
+            break;
+        }
+    }
+    // The unencoded rest and a window of history in front of it go into the window buffer.
+    const std::int64_t keep = std::max<std::int64_t>(cur_ - std::int64_t(kWindowSize), 0);
+    std::memcpy(b_->window.get(), src + keep, std::size_t(total - keep));
+    data_ = b_->window.get();
+    winBase_ = base + keep;
+    bufEnd_ = total - keep;
+    cur_ -= keep;
+    return st;
+}
+
+KelStatus FastestDeflater::writeBuffered(const std::uint8_t* src, std::size_t n, std::vector<std::uint8_t>& out) {
     while (n > 0) {
         if (bufEnd_ == kBufSize) slide();
         // Up to a block's worth of unencoded bytes at a time.

@@ -37,7 +37,8 @@ public:
     // Preset dictionary, before the first write: its last 32 KiB become the history.
     KelStatus setDictionary(const std::uint8_t* dict, std::size_t n);
 
-    // Compresses n more bytes, appending finished blocks to out.
+    // Compresses n more bytes, appending finished blocks to out. A long piece is encoded where it lies, without
+    // copying; the output is the same however the input is split into pieces.
     KelStatus write(const std::uint8_t* src, std::size_t n, std::vector<std::uint8_t>& out);
 
     // Ends the current block and appends an empty stored block, so that out holds everything written so far, byte
@@ -56,6 +57,7 @@ public:
 private:
     struct Buffers;
 
+    KelStatus writeBuffered(const std::uint8_t* src, std::size_t n, std::vector<std::uint8_t>& out);
     KelStatus emitBlock(bool final, Kel32u flushMode, std::vector<std::uint8_t>& out);
     KelStatus countSymbols(std::int64_t avail, Kel32u flushMode, bool& sampled, std::int64_t& counted);
     bool buildCodes();
@@ -71,6 +73,10 @@ private:
     std::int64_t blockBytes_;   // unencoded bytes that trigger a block
     std::int64_t sampleBytes_;  // bytes counted per block (0: all)
     std::unique_ptr<Buffers> b_;
+    // The bytes being encoded: the window buffer, or during a long write the caller's piece itself (bufEnd_ and
+    // cur_ are offsets in it).
+    const std::uint8_t* data_;
+    std::int64_t winBase_ = 0;  // stream offset of the window buffer's first byte
     std::int64_t bufEnd_ = 0;   // bytes in the window buffer
     std::int64_t cur_ = 0;      // offset of the first byte not yet encoded
     Kel32u pos_ = 0;            // library position of cur_

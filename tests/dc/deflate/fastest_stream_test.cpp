@@ -72,6 +72,9 @@ TEST(DeflateFastestStream, PiecesAndFlushesRestore) {
         // Block boundaries depend only on the bytes, not on how they are handed over.
         EXPECT_EQ(compress(src, c, 1000), whole);
         EXPECT_EQ(compress(src, c, 77777), whole);
+        // Long pieces are encoded in place (the whole input too), after a lead through the window.
+        EXPECT_EQ(compress(src, c, 600000), whole);
+        EXPECT_EQ(compress(src, c, 250001), whole);
         expectRestores(src, whole, "whole");
         expectRestores(src, compress(src, c, 4096, 50000), "flushes");
         expectRestores(src, compress(src, c, 333, 333), "flush after every piece");
