@@ -192,11 +192,16 @@ constexpr Kel32u kRebaseInterval = 16384;
 constexpr Kel32u kRejectedAge = kMaxDistance + 1;
 
 __attribute__((noinline)) void n8_rebase(Kel16u* table, Kel32u at, Kel32u to) {
-    const Kel32u shift = to - at < kRejectedAge ? to - at : kRejectedAge;
     const Kel16u fill = static_cast<Kel16u>(to - kRejectedAge);
+    if (to - at > kMaxDistance) {
+        for (Kel32u k = 0; k < kLzoHashSize; ++k) table[k] = fill;
+        return;
+    }
+    // Kept: age + (to - at) <= 49151. In 16-bit lanes throughout, so that the loop runs 8 entries per vector.
+    const Kel16u keepMax = static_cast<Kel16u>(kMaxDistance - (to - at));
     for (Kel32u k = 0; k < kLzoHashSize; ++k) {
-        const Kel32u age = static_cast<Kel16u>(at - table[k]);
-        table[k] = age + shift <= kMaxDistance ? table[k] : fill;
+        const Kel16u age = static_cast<Kel16u>(at - table[k]);
+        table[k] = age <= keepMax ? table[k] : fill;
     }
 }
 
