@@ -28,7 +28,7 @@ enum Result { kFail = 0, kMatch = 1, kLimit = 2 };
 // min(matchLimit, kMaxLimitForSteps) + kStepsFloor + kStepsPerByte * subject length entries and iterations.
 constexpr long long kStepsPerLimit = 10;
 constexpr long long kMaxLimitForSteps = 1000000;
-constexpr long long kStepsPerByte = 64;
+constexpr long long kStepsPerByte = 16;
 constexpr long long kStepsFloor = 100000;
 
 constexpr int kClassMaps = 4;
@@ -36,6 +36,13 @@ constexpr int kPossSlots = 32;  // remembered answers of n8_possessive
 constexpr Kel32s kNativeEntries = kRegExpNativeStackEntries;
 
 struct Entry;
+
+constexpr int kRunSlots = 4;  // remembered runs of greedy single items
+struct RunMemo {
+    Kel32s node;
+    Kel32s start;  // subject offsets: every position in [start, end) matches the item with one byte
+    Kel32s end;    // where the item stopped matching
+};
 
 struct Ctx {
     RegExpState* state;
@@ -76,6 +83,8 @@ struct Ctx {
     Kel32s possNode[kPossSlots];
     bool possValue[kPossSlots];
     Kel32s numPoss;
+    RunMemo runs[kRunSlots];
+    Kel32s numRuns;  // reset whenever the end of the subject moves
 };
 
 inline const bool* n8_classMapOf(const Ctx& c, Kel32s i) {
@@ -1051,6 +1060,19 @@ bool n8_repeatEnter(Ctx& c, Kel32s i, const RegExpNode& n, Kel32s qi, const Kel8
     }
     const Kel8u* floor = pos;
     const Kel32s minCount = count;
+    // A run this item already measured from an earlier position is not scanned again: from any position inside it
+    // the scan would visit the same positions and stop at the same end.
+    const bool byteItem = item.kind == kNodeLetter || item.kind == kNodeOneByte || item.kind == kNodeLetterRange ||
+                          item.kind == kNodeCharacterClass;
+    for (Kel32s k = 0; byteItem && k < c.numRuns; ++k) {
+        const RunMemo& m = c.runs[k];
+        if (m.node != i || pos < c.subjectStart + m.start || pos > c.subjectStart + m.end) continue;
+        const Kel8u* runEnd = c.subjectStart + m.end;
+        if (runEnd - pos <= static_cast<long>(max - count)) {
+            count += static_cast<Kel32s>(runEnd - pos);
+            return n8_greedyTry(c, i, item, next, runEnd, count, minCount, floor, go);
+        }
+    }
     if (item.kind == kNodeLetter && !n8_caseless(item.opts)) {
         while (count < max && pos < c.end && *pos == item.a) {
             ++pos;
@@ -1074,6 +1096,12 @@ bool n8_repeatEnter(Ctx& c, Kel32s i, const RegExpNode& n, Kel32s qi, const Kel8
             pos += l;
             ++count;
         }
+    }
+    // Remember a run that ended because the item stopped matching (not at the maximum) and took one byte per
+    // repetition, so that positions inside it map to counts directly.
+    if (byteItem && count < max && pos - floor == count - minCount) {
+        RunMemo& m = c.runs[c.numRuns < kRunSlots ? c.numRuns++ : (i & (kRunSlots - 1))];
+        m = RunMemo{i, n8_off(c, floor), n8_off(c, pos)};
     }
     return n8_greedyTry(c, i, item, next, pos, count, minCount, floor, go);
 }
@@ -1396,6 +1424,7 @@ Result n8_findFirst(Ctx& c, const Kel8u* s, Kel32s n, Anchor anchor) {
     --c.depth;
     const Kel8u* end = s + n;
     c.end = end;
+    c.numRuns = 0;
     Result result = kFail;
     const Kel8u* req = nullptr;  // next occurrence of reqByte at or after the position, when known
     for (const Kel8u* p = s; p <= end;) {

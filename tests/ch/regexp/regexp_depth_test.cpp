@@ -170,6 +170,16 @@ TEST(RegExpDepth, DefaultLimitStillStopsLongRepetitions) {
     EXPECT_EQ(search("a", "a", 4), "0-1");
 }
 
+// A repeat over a run it has already measured does not scan it again, so each unit of work is bounded and a
+// nested repetition that fails everywhere ends with the limit status after work in proportion to the limit and
+// the subject, not to their product.
+TEST(RegExpDepth, NestedRepetitionOverAMegabyteEndsWithTheLimit) {
+    const std::string run(1000000, 'a');
+    EXPECT_EQ(search("(a*)*\\d", run, 100), "limit");
+    EXPECT_EQ(search("(?:a*)*\\d", run, 100), "limit");
+    EXPECT_EQ(search("(a*)*\\d", std::string(20, 'a') + "1", 100000), "0-21 20-20");
+}
+
 // Many groups in sequence and nested to the deepest level: every record, as PCRE2 reports it.
 TEST(RegExpDepth, ThousandGroupsReportEveryRecord) {
     const std::string sequential = repeat("(a)", 1000);
