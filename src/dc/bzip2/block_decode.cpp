@@ -6,80 +6,146 @@
 // upper 24 bits and b in its low byte: each sorted rotation's successor in text order and the byte the walk
 // emits on arriving there. Every entry is written once and never read back in this pass, so the random accesses
 // are pure stores. Third pass: the walk from the origin reads one entry per output byte, the next place and the
-// byte in the same load, and overwrites the destination (the last column is no longer needed); on large blocks
-// two walks run in step (n8_walkTwo). Blocks are below 2^24 bytes so that a link fits beside its byte.
+// byte in the same load, and overwrites the destination (the last column is no longer needed); large blocks are
+// walked in segments side by side (n8_walkSegmented). Blocks are below 2^24 bytes so that a link fits beside its
+// byte.
 #include "core/dc_exports.h"
 #include "dc/bzip2/bzip2_internal.h"
-#include "primitives/simd.h"
 
 namespace {
 
 constexpr Kel32u kMaxBlock = 1u << 24;
 
-// Below this the work entries sit in the first cache levels and a second walk only adds its bookkeeping.
-constexpr int kTwoWalkMinLen = 1 << 15;
+// Below this the work entries sit in the first cache levels and the segmented walk only adds its bookkeeping.
+constexpr int kSegmentedMinLen = 1 << 15;
+// The segmented walk marks entries in their top bit, free while links stay below 2^23.
+constexpr int kSegmentedMaxLen = 1 << 23;
+constexpr Kel32u kMark = 0x80000000u;
+constexpr Kel32u kLinkMask = 0x7FFFFFu;
+constexpr int kMaxSegments = 512;  // segment starts: a grid of places, and the origin
+constexpr int kWalkers = 8;        // walks in flight at once
 
-// Follows the links from place p, writing pDst[from, to).
-inline void n8_walkOne(const Kel8u* pBuff, Kel8u* pDst, int from, int to, Kel32u p) {
-    for (int k = from; k < to; ++k) {
+// Follows the links from place p, writing pDst[0, len).
+inline void n8_walkOne(const Kel8u* pBuff, Kel8u* pDst, int len, Kel32u p) {
+    for (int k = 0; k < len; ++k) {
         const Kel32u e = n8_loadU32(pBuff + 4 * static_cast<size_t>(p));
         pDst[k] = static_cast<Kel8u>(e);
         p = e >> 8;
     }
 }
 
-// Reverses pDst[lo, hi): 16-byte blocks from both ends while they do not meet, then byte by byte.
-inline void n8_reverse(Kel8u* pDst, int lo, int hi) {
-    const Vec128 mirror = _mm_setr_epi8(15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0);
-    while (hi - lo >= 32) {
-        const Vec128 a = n8_loadu(pDst + lo);
-        const Vec128 b = n8_loadu(pDst + hi - 16);
-        n8_storeu(pDst + lo, n8_shuffle8(b, mirror));
-        n8_storeu(pDst + hi - 16, n8_shuffle8(a, mirror));
-        lo += 16;
-        hi -= 16;
-    }
-    while (hi - lo >= 2) {
-        const Kel8u t = pDst[lo];
-        pDst[lo++] = pDst[--hi];
-        pDst[hi] = t;
-    }
-}
+// The walk is one dependent load per byte, and on a block larger than the second-level cache every load waits for
+// memory. Cutting the cycle at a grid of places (and the origin) gives segments that can be walked side by side,
+// kWalkers loads in flight, but a segment's offset in the block is only known once all lengths are: the first
+// round walks every segment to the next marked place and records its length and successor, the second chains the
+// segments from the origin into offsets and walks them again, writing the bytes. A block whose links are not one
+// cycle through every place (symbols that are no transformed block) returns false with the marks removed, and the
+// caller walks once from the origin, the output any block gets by definition. Links are below len, so corrupt
+// links stay inside the buffer here too.
+bool n8_walkSegmented(Kel8u* pBuff, Kel8u* pDst, int len, Kel32u origin) {
+    int shift = 0;
+    while (((len - 1) >> shift) >= kMaxSegments - 1) ++shift;
+    const Kel32u low = (1u << shift) - 1;
+    const int grid = ((len - 1) >> shift) + 1;
+    const bool originOnGrid = (origin & low) == 0;
+    const int originSeg = originOnGrid ? static_cast<int>(origin >> shift) : grid;
+    const int segs = originOnGrid ? grid : grid + 1;
 
-// The walk is one dependent load per byte, and on a block larger than the second-level cache each load waits
-// for memory. Two walks in step keep two loads in flight: walk A from the origin writes the block from the
-// front; walk B starts at another place, whose offset in the block is unknown until A arrives there, and writes
-// its bytes from the back, reversed, until it arrives at the origin. A valid block is a single cycle through all
-// places, so the two meet exactly when the destination is full; then B's part is turned around. Anything else
-// (symbols that do not form one cycle) returns false, and the caller walks once from the origin, the output every
-// block gets by definition. Both walks read only links below len, so corrupt links stay inside the buffer too.
-bool n8_walkTwo(const Kel8u* pBuff, Kel8u* pDst, int len, Kel32u origin) {
-    // Any place but the origin will do; halfway round is as good a guess as any at where it falls in the block.
-    const Kel32u start = (origin + static_cast<Kel32u>(len) / 2) % static_cast<Kel32u>(len);
-    Kel32u a = origin, b = start;
-    int lo = 0, hi = len;  // A has written [0, lo), B [hi, len)
-    for (;;) {
-        if (hi - lo < 2) return false;
-        const Kel32u ea = n8_loadU32(pBuff + 4 * static_cast<size_t>(a));
-        const Kel32u eb = n8_loadU32(pBuff + 4 * static_cast<size_t>(b));
-        pDst[lo++] = static_cast<Kel8u>(ea);
-        pDst[--hi] = static_cast<Kel8u>(eb);
-        a = ea >> 8;
-        b = eb >> 8;
-        if (a == start || b == origin) break;
+    Kel32u start[kMaxSegments];
+    Kel32u segLen[kMaxSegments];
+    Kel32u segOff[kMaxSegments];
+    Kel16u next[kMaxSegments];
+    Kel16u order[kMaxSegments];  // the segments in block order
+    for (int g = 0; g < grid; ++g) start[g] = static_cast<Kel32u>(g) << shift;
+    if (!originOnGrid) start[grid] = origin;
+    for (int g = 0; g < segs; ++g) {
+        Kel8u* const q = pBuff + 4 * static_cast<size_t>(start[g]);
+        n8_storeU32(q, n8_loadU32(q) | kMark);
     }
-    while (a != start && lo < hi) {
-        const Kel32u e = n8_loadU32(pBuff + 4 * static_cast<size_t>(a));
-        pDst[lo++] = static_cast<Kel8u>(e);
-        a = e >> 8;
+
+    // First round: lengths and successors. A marked place off the grid can only be the origin. A walk that meets
+    // no other mark comes back to its own start, so each ends within len steps.
+    Kel32u place[kWalkers], count[kWalkers];
+    int seg[kWalkers];
+    int taken = 0, active = 0;
+    for (int w = 0; w < kWalkers; ++w) {
+        seg[w] = taken < segs ? taken++ : -1;
+        if (seg[w] < 0) continue;
+        place[w] = start[seg[w]];
+        count[w] = 0;
+        ++active;
     }
-    while (b != origin && lo < hi) {
-        const Kel32u e = n8_loadU32(pBuff + 4 * static_cast<size_t>(b));
-        pDst[--hi] = static_cast<Kel8u>(e);
-        b = e >> 8;
+    while (active > 0) {
+        for (int w = 0; w < kWalkers; ++w) {
+            if (seg[w] < 0) continue;
+            const Kel32u e = n8_loadU32(pBuff + 4 * static_cast<size_t>(place[w]));
+            if ((e & kMark) != 0 && count[w] != 0) {
+                segLen[seg[w]] = count[w];
+                next[seg[w]] = static_cast<Kel16u>((place[w] & low) == 0 ? place[w] >> shift : grid);
+                seg[w] = taken < segs ? taken++ : -1;
+                if (seg[w] < 0) {
+                    --active;
+                    continue;
+                }
+                place[w] = start[seg[w]];
+                count[w] = 0;
+                continue;
+            }
+            ++count[w];
+            place[w] = (e >> 8) & kLinkMask;
+        }
     }
-    if (a != start || b != origin || lo != hi) return false;
-    n8_reverse(pDst, hi, len);
+
+    // Offsets along the chain from the origin's segment; it must come back round having covered the block.
+    Kel32u off = 0;
+    int s = originSeg;
+    for (int hops = 0; hops < segs; ++hops) {
+        order[hops] = static_cast<Kel16u>(s);
+        segOff[s] = off;
+        off += segLen[s];
+        s = next[s];
+        if (s == originSeg) break;
+    }
+    if (s != originSeg || off != static_cast<Kel32u>(len)) {
+        for (int g = 0; g < segs; ++g) {
+            Kel8u* const q = pBuff + 4 * static_cast<size_t>(start[g]);
+            n8_storeU32(q, n8_loadU32(q) & ~kMark);
+        }
+        return false;
+    }
+
+    // Second round: every segment again, its bytes to their offsets. Lengths are known, so no mark is tested.
+    // Taken in block order, the walks in flight cover one stretch of the block at a time, and on repetitive data
+    // later stretches find the entries that earlier ones brought into the cache, as the single walk does.
+    Kel32u left[kWalkers];
+    Kel8u* out[kWalkers];
+    taken = 0;
+    active = 0;
+    for (int w = 0; w < kWalkers; ++w) {
+        seg[w] = taken < segs ? order[taken++] : -1;
+        if (seg[w] < 0) continue;
+        place[w] = start[seg[w]];
+        left[w] = segLen[seg[w]];
+        out[w] = pDst + segOff[seg[w]];
+        ++active;
+    }
+    while (active > 0) {
+        for (int w = 0; w < kWalkers; ++w) {
+            if (seg[w] < 0) continue;
+            const Kel32u e = n8_loadU32(pBuff + 4 * static_cast<size_t>(place[w]));
+            *out[w]++ = static_cast<Kel8u>(e);
+            place[w] = (e >> 8) & kLinkMask;
+            if (--left[w] != 0) continue;
+            seg[w] = taken < segs ? order[taken++] : -1;
+            if (seg[w] < 0) {
+                --active;
+                continue;
+            }
+            place[w] = start[seg[w]];
+            left[w] = segLen[seg[w]];
+            out[w] = pDst + segOff[seg[w]];
+        }
+    }
     return true;
 }
 
@@ -125,8 +191,9 @@ extern "C" KelStatus n8_kelsDecodeBlock_BZ2_16u8u(const Kel16u* pSrc, int srcLen
         n8_storeU32(pBuff + 4 * static_cast<size_t>(cum[b]++), (static_cast<Kel32u>(i) << 8) | b);
     }
 
-    if (len < kTwoWalkMinLen || !n8_walkTwo(pBuff, pDst, len, static_cast<Kel32u>(index))) {
-        n8_walkOne(pBuff, pDst, 0, len, static_cast<Kel32u>(index));
+    if (len < kSegmentedMinLen || len >= kSegmentedMaxLen ||
+        !n8_walkSegmented(pBuff, pDst, len, static_cast<Kel32u>(index))) {
+        n8_walkOne(pBuff, pDst, len, static_cast<Kel32u>(index));
     }
     *pDstLen = len;
     return kelStatusOk;

@@ -113,8 +113,8 @@ Bytes referenceDecode(const Symbols& sym, int index, const Bytes& inUse) {
 }
 
 // Symbols that are no transformed block give links of several cycles, or one through the origin shorter than the
-// block; large blocks are walked along two paths at once, and these must still come out as the one walk from the
-// index that defines the result (periodic, or repeating a cycle), not as two pieces that never met.
+// block; large blocks are walked in segments side by side, and these must still come out as the one walk from the
+// index that defines the result (repeating the origin's cycle), not as segments that never joined up.
 TEST(Bzip2BlockDecode, LargeBlocksOfArbitrarySymbolsMatchTheDefinition) {
     auto rng = kel::test::makeRng(33);
     SCOPED_TRACE(kel::test::seedNote());
