@@ -1,15 +1,17 @@
 // apps/stream/deflate_stream.cpp - a zlib, gzip or raw Deflate compressor on the public kel API.
 //
-// Window. One buffer holds up to 32 KiB of history followed by the bytes not yet matched. Input is appended until
-// the buffer is full, then the matcher runs over it with "more input follows" (it stops 261 bytes short of the
-// end), and the buffer slides down so that 32 KiB of history stay in front of the unmatched bytes. The matcher
-// reads the history through the same pointer as the source, so both must be contiguous, which the slide keeps.
-// Positions are the matcher's; it rebases them itself before they overflow.
+// Window. One buffer holds up to 32 KiB of history followed by the bytes not yet matched. The matcher runs with
+// "more input follows" (it stops about 261 bytes short of the end) whenever the input reaches a multiple of kStep
+// stream bytes, and the buffer slides down so that 32 KiB of history stay in front of the unmatched bytes. The
+// matcher reads the history through the same pointer as the source, so both must be contiguous, which the slide
+// keeps. A long write is matched in the caller's buffer instead, once a window of it lies behind the first
+// unmatched byte: same calls at the same stream offsets, no copy. Positions are the matcher's; it rebases them
+// itself before they overflow.
 //
 // Blocks. A block ends when its item buffers are full (or at a flush or the end). Its counts become length-limited
 // Huffman codes (package-merge: optimal under the 15-bit limit, and 7 bits for the code-length code); the block is
 // then written in whichever of the dynamic, fixed and stored forms is shortest, computed exactly. The stored form
-// needs the block's raw bytes, which the slide keeps in the buffer while they fit.
+// needs the block's raw bytes, which the window keeps for blocks of up to kStoredMax bytes.
 #include "stream/deflate_stream.h"
 
 #include <algorithm>
@@ -243,7 +245,6 @@ int DeflateStream::matcherLevelOf(int level) {
 DeflateStream::DeflateStream(DeflateFormat format, int level)
     : format_(format), level_(level), matcherLevel_(matcherLevelOf(level)), b_(new Buffers) {
     if (level < 0 || level > kMaxLevel) status_ = kelStatusBadSize;
-
     check_ = format == DeflateFormat::Zlib ? 1u : 0u;
 }
 
