@@ -881,7 +881,7 @@ bool n8_restBytes(const Ctx& c, Kel32s j, bool* set, int guard) {
             // Before the end, `$` and `\Z` hold only at a newline and `\z` never.
             if (j + 1 < c.numNodes && n8_isQuantifierNode(n8_node(c, j + 1).kind)) return false;
             if (n.a == '$' || n.a == 'Z') {
-                set['\n'] = true;
+                set[static_cast<Kel8u>('\n')] = true;
                 return true;
             }
             return n.a == 'z';
