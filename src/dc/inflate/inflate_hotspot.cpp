@@ -200,50 +200,104 @@ int n8_hotKernel(Io& io, const Kel8u* t) {
     return result;
 }
 
-// The loop of n8_hotLoop over packed first levels (layout in inflate_internal.h): one load per first-level
-// lookup, and lengths and distances whose entries are plain take their extra bits without a mask-table load.
-// Entries that are not plain carry the context's own bytes and are decided as n8_hotLoop decides them, so both
-// loops give the same results for any table. st.tables is the context's table, read only for second levels.
-template <bool kGuarded, bool kExact>
+// Copies a match of len bytes from dist back (dist <= bytes already valid in the destination), with at least 64
+// bytes of room after out + len: whole 16-byte blocks that may end up to 31 bytes past the match. Kept to plain
+// 16-byte moves so that the compiler emits no overlap tests of its own.
+inline void n8_copyMatchChunks(Kel8u* out, unsigned dist, unsigned len) {
+    Kel8u* o = out;
+    Kel8u* const e = out + len;
+    if (dist >= 16) {
+        // Each block reads bytes at least 16 behind it, all written before it.
+        const Kel8u* f = out - dist;
+        n8_copy16(o, f);
+        n8_copy16(o + 16, f + 16);
+        for (o += 32, f += 32; o < e; o += 16, f += 16) n8_copy16(o, f);
+    } else if (dist >= 8) {
+        const Kel8u* f = out - dist;
+        for (; o < e; o += 8, f += 8) n8_store64(o, n8_load64(f));
+    } else if (dist == 1) {
+        const Kel64u v = Kel64u(o[-1]) * 0x0101010101010101ull;
+        for (; o < e; o += 16) {
+            n8_store64(o, v);
+            n8_store64(o + 8, v);
+        }
+    } else {
+        n8_copyMatchWide(out, dist, len);
+    }
+}
+
+// Writes the one or two literals of a plain literal entry e and consumes their bits. Without kExact both bytes
+// are stored in one move; for a single literal the second byte is a don't-care byte inside the room, which the
+// next output overwrites.
+template <bool kExact>
+inline void n8_putLiterals(Kel8u*& out, Kel64u& bb, Kel32u& bc, Kel32u e) {
+    bb >>= e & 63;
+    bc -= e;
+    if (kExact) {
+        out[0] = Kel8u(e >> 8);
+        if (e & kPackedPair) out[1] = Kel8u(e >> 16);
+    } else {
+        const Kel16u two = Kel16u(e >> 8);
+        __builtin_memcpy(out, &two, 2);
+    }
+    out += (e >> 30) - 1;  // 2 for one literal (bit 31), 3 for two
+}
+
+// The loop of n8_hotLoop over packed first levels (layout in inflate_internal.h), unguarded only: the caller
+// runs n8_hotLoop<true> over the context's tables near the end of the room. One load per first-level lookup;
+// plain literal entries carry one or two literals, plain lengths and distances take their extra bits without
+// touching the context. Other entries carry the context's own bytes and are decided as n8_hotLoop decides them.
+//
+// The bit count is only ever used modulo 64: entries are subtracted whole (their bits above the low byte borrow
+// into bits that nothing reads), and the refill and the shifts look at the low six bits. The entry of the next
+// code is looked up as soon as the previous code leaves the buffer; a refill only ORs the same stream bits over
+// the bits above the count, so the entry stays valid across it and the lookup chain never waits for the refill.
+template <bool kExact>
 __attribute__((noinline)) int n8_packedLoop(HotState& st, Io& io, const Kel32u* pk) {
     const Kel8u* src = st.src;
     Kel8u* out = st.out;
     Kel64u bb = st.bb;
-    unsigned bc = st.bc;
+    Kel32u bc = st.bc;
     int result = 0;
 
-    if (src > st.srcLimit || (kGuarded ? out == st.outEnd : out > st.outLimit)) return 0;
-    bb |= n8_load64(src) << bc;
-    src += (63 - bc) >> 3;
+    if (src > st.srcLimit || out > st.outLimit) return 0;
+    bb |= n8_load64(src) << (bc & 63);
+    src += 7 - ((bc >> 3) & 7);
     bc |= 56;
     Kel32u e = pk[bb & 1023];
 
-    // Invariant at the top: 56..63 bits held, e the entry of the next literal/length code.
+    // Invariant at the top: 56..63 bits held (all 64 bits are stream bits), e the entry of the next code.
     for (;;) {
         if (Kel32s(e) < 0) {
-            // Plain literals: up to five from one refill (50 of the 56 bits; the lookup after the fifth still
-            // reads stream bits, 64 - 50 >= 10). The low byte of e is the code length, below 64.
-            unsigned k = 0;
-            do {
-                bb >>= e & 63;
-                bc -= e & 0xFF;
-                *out++ = Kel8u(e >> 16);
-                e = pk[bb & 1023];
-            } while (++k < 5 && Kel32s(e) < 0 && (!kGuarded || out != st.outEnd));
-            if (src > st.srcLimit || (kGuarded ? out == st.outEnd : out > st.outLimit)) break;
-            bb |= n8_load64(src) << bc;
-            src += (63 - bc) >> 3;
-            bc |= 56;
+            // Plain literal entries: up to four per refill, at most 40 bits, so the lookup after the fourth
+            // still sees 10 stream bits. Written out rather than counted: no loop counter to keep.
+            n8_putLiterals<kExact>(out, bb, bc, e);
             e = pk[bb & 1023];
+            if (Kel32s(e) < 0) {
+                n8_putLiterals<kExact>(out, bb, bc, e);
+                e = pk[bb & 1023];
+                if (Kel32s(e) < 0) {
+                    n8_putLiterals<kExact>(out, bb, bc, e);
+                    e = pk[bb & 1023];
+                    if (Kel32s(e) < 0) {
+                        n8_putLiterals<kExact>(out, bb, bc, e);
+                        e = pk[bb & 1023];
+                    }
+                }
+            }
+            if (src > st.srcLimit || out > st.outLimit) break;
+            bb |= n8_load64(src) << (bc & 63);
+            src += 7 - ((bc >> 3) & 7);
+            bc |= 56;
             continue;
         }
 
         unsigned len;
-        if (e & kPackedLength) {
-            // The extra bits follow the code's n bits; the low byte (n + extra, at most 15) leaves in one shift.
-            len = ((e >> 16) & 0x1FF) + (unsigned(bb >> ((e >> 8) & 15)) & kMaskBits[(e >> 12) & 7]);
+        if (!(e & kPackedSlow)) {
+            // Plain length: the extra bits are bits n .. total - 1, total (at most 15) leaves in one shift.
+            len = (e >> 16) + ((Kel32u(bb) & ((1u << (e & 31)) - 1)) >> ((e >> 8) & 31));
             bb >>= e & 63;
-            bc -= e & 0xFF;
+            bc -= e;
         } else {
             unsigned info = (e >> 8) & 0xFF;
             unsigned val = (e >> 16) & 0xFF;
@@ -258,9 +312,9 @@ __attribute__((noinline)) int n8_packedLoop(HotState& st, Io& io, const Kel32u* 
                 bb >>= n;
                 bc -= n;
                 *out++ = Kel8u(val);
-                if (src > st.srcLimit || (kGuarded ? out == st.outEnd : out > st.outLimit)) break;
-                bb |= n8_load64(src) << bc;
-                src += (63 - bc) >> 3;
+                if (src > st.srcLimit || out > st.outLimit) break;
+                bb |= n8_load64(src) << (bc & 63);
+                src += 7 - ((bc >> 3) & 7);
                 bc |= 56;
                 e = pk[bb & 1023];
                 continue;
@@ -279,10 +333,11 @@ __attribute__((noinline)) int n8_packedLoop(HotState& st, Io& io, const Kel32u* 
 
         const Kel32u d = pk[1024 + (bb & 1023)];
         unsigned dist;
-        if (!(d & kPackedDistSlow)) {
-            dist = (d >> 16) + (unsigned(bb >> ((d >> 8) & 15)) & kMaskBits[(d >> 12) & 15]);
+        if (!(d & kPackedSlow)) {
+            // Total at most 23 bits.
+            dist = (d >> 16) + ((Kel32u(bb) & ((1u << (d & 31)) - 1)) >> ((d >> 8) & 31));
             bb >>= d & 63;
-            bc -= d & 0xFF;
+            bc -= d;
         } else {
             unsigned info = (d >> 8) & 0xFF;
             dist = d >> 16;
@@ -305,10 +360,6 @@ __attribute__((noinline)) int n8_packedLoop(HotState& st, Io& io, const Kel32u* 
             bc -= n + x;
         }
 
-        if (kGuarded && len > std::size_t(st.outEnd - out)) {
-            result = dist > 0xFFFF ? kFastInvalid : int((len << 16) | dist);
-            break;
-        }
         if (dist > std::size_t(out - st.hist)) {
             io.dst = out;
             if (!n8_copyMatchExact(io, len, dist)) {
@@ -316,36 +367,36 @@ __attribute__((noinline)) int n8_packedLoop(HotState& st, Io& io, const Kel32u* 
                 break;
             }
             out = io.dst;
-            if (src > st.srcLimit || (kGuarded ? out == st.outEnd : out > st.outLimit)) break;
-            bb |= n8_load64(src) << bc;
-            src += (63 - bc) >> 3;
+            if (src > st.srcLimit || out > st.outLimit) break;
+            bb |= n8_load64(src) << (bc & 63);
+            src += 7 - ((bc >> 3) & 7);
             bc |= 56;
             e = pk[bb & 1023];
             continue;
         }
+        // Refill and look up the next code before copying (when the source allows another refill), so that the
+        // lookup overlaps the copy.
+        // A match takes at most 50 bits since the refill, so the low 10 bits are still stream bits: the lookup
+        // need not wait for the refill.
+        e = pk[bb & 1023];
         const bool more = src <= st.srcLimit;
         if (more) {
-            bb |= n8_load64(src) << bc;
-            src += (63 - bc) >> 3;
+            bb |= n8_load64(src) << (bc & 63);
+            src += 7 - ((bc >> 3) & 7);
             bc |= 56;
-            e = pk[bb & 1023];
         }
         if (kExact)
             n8_copyMatchTight(out, dist, len);
-        else if (!kGuarded)
-            n8_copyMatchSlack(out, dist, len);
-        else if (std::size_t(st.outEnd - out) - len >= 16)
-            n8_copyMatchWide(out, dist, len);
         else
-            n8_copyBackExact(out, dist, len);
+            n8_copyMatchChunks(out, dist, len);
         out += len;
-        if (!more || (kGuarded ? out == st.outEnd : out > st.outLimit)) break;
+        if (!more || out > st.outLimit) break;
     }
 
     st.src = src;
     st.out = out;
     st.bb = bb;
-    st.bc = bc;
+    st.bc = bc & 63;
     return result;
 }
 
@@ -355,9 +406,10 @@ int n8_packedKernel(Io& io, const Kel32u* pk, const Kel8u* t) {
     int result = 0;
     if (std::size_t(io.dstEnd - io.dst) > kOutSlack) {
         st.outLimit = io.dstEnd - kOutSlack;
-        result = n8_packedLoop<false, kExact>(st, io, pk);
+        result = n8_packedLoop<kExact>(st, io, pk);
     }
-    if (result == 0) result = n8_packedLoop<true, kExact>(st, io, pk);
+    // Near the end of the room every write is checked: the unpacked loop does that, over the same tables.
+    if (result == 0) result = n8_hotLoop<true, kExact>(st, io, t);
     io.src = st.src;
     io.bitBuf = st.bb;
     io.bitCount = st.bc;

@@ -8,6 +8,8 @@
 // (inflate_machine.h) and differ only in their lookups and fast kernels.
 #pragma once
 
+#include <emmintrin.h>
+
 #include <cstddef>
 
 #include "keldc.h"
@@ -106,13 +108,9 @@ inline void n8_store64(Kel8u* p, Kel64u v) {
 }
 
 inline void n8_copy16(Kel8u* dst, const Kel8u* src) {
-    // Two 8-byte moves through registers: the compiler merges them into one unaligned 16-byte move, and the
-    // reads happen before the writes, so a source that ends where the destination starts is still read intact.
-    Kel64u a, b;
-    __builtin_memcpy(&a, src, 8);
-    __builtin_memcpy(&b, src + 8, 8);
-    __builtin_memcpy(dst, &a, 8);
-    __builtin_memcpy(dst + 8, &b, 8);
+    // One unaligned 16-byte load and store: the read happens before the write, so a source that ends where the
+    // destination starts is still read intact.
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), _mm_loadu_si128(reinterpret_cast<const __m128i*>(src)));
 }
 
 // ---- Call state -----------------------------------------------------------------------------------------------
@@ -308,42 +306,43 @@ int n8_ownDecodeLZ77DHF_HotSpot(Io& io, const Kel8u* tables);
 // index, which the packed kernel decodes with one load; second levels stay in the context (codes over 10 bits
 // are rare). The packed form is a cache of the context, never written back.
 //
-// Literal/length entry:
-//   bits 0-7    bits the entry consumes: the code length n, for a plain length n plus its extra bits
-//   bits 8-15   the info byte as the context stores it
-//   bits 16-24  plain literal: the byte; plain length: the base length (value + 3, at most 258); otherwise the
-//               value byte as stored
-//   bit 30      plain length: a length entry (info bit 7) of 1..10 bits with at most 5 extra bits
-//   bit 31      plain literal: kind 0, 1..10 bits
-// Everything else (subtable pointers, end of block, invalid or uncovered entries, lengths of a damaged table)
-// keeps the stored bytes, and the kernel decides on them exactly as the unpacked kernel does.
-//
-// Distance entry:
-//   bits 0-7    plain: code length n plus extra bits x (at most 23); otherwise kPackedDistSlow
-//   bits 8-15   the info byte as stored (n in bits 8-11, x in bits 12-15)
-//   bits 16-31  the 16-bit value as stored (the distance or its base)
-// Plain means 1..10 bits and x <= 13.
+// Every entry is one of three forms, told apart by bit 31 and bit 7:
+//   plain literals (bit 31): one literal of 1..10 bits, or two whose codes fit the 10 index bits together
+//     bits 0-7    bits the entry consumes (both codes)
+//     bits 8-15   the first literal
+//     bits 16-23  the second literal (zero for one)
+//     bit 30      two literals
+//   plain length or distance (bits 31 and 7 clear): a code of 1..10 bits, at most 5 (length) or 13 (distance)
+//   extra bits x
+//     bits 0-7    bits the entry consumes: n + x
+//     bits 8-15   the code length n: the extra bits are bits n .. n + x - 1 of the buffer
+//     bits 16-31  the base (length value + 3, at most 258; the distance or its base)
+//   anything else (bit 7 set): subtable pointers, end of block, invalid or uncovered entries, codes of a damaged
+//   table
+//     bits 8-15   the info byte as the context stores it
+//     bits 16-31  the value as stored
+//   which the kernel decides exactly as the unpacked kernel does.
 constexpr unsigned kPackedEntries = 2048;  // 1024 literal/length entries, then 1024 distance entries
 constexpr Kel32u kPackedLiteral = 0x80000000u;
-constexpr Kel32u kPackedLength = 0x40000000u;
-constexpr Kel32u kPackedDistSlow = 0x80u;
+constexpr Kel32u kPackedPair = 0x40000000u;  // with kPackedLiteral
+constexpr Kel32u kPackedSlow = 0x80u;
 
-// Branch-free, selecting with masks, so that the repacking loops compile to vector code.
+// Branch-free, selecting with masks, so that the repacking loops compile to vector code. No variable shifts
+// either: the compiler vectorizes only shifts by constants.
 constexpr Kel32u n8_packLitEntry(Kel32u info, Kel32u val) {
     const Kel32u n = info & 15, x = (info >> 4) & 7;
     const Kel32u plain = Kel32u(n - 1 < 10);
-    const Kel32u literal = plain & Kel32u(info < 0x10);
+    const Kel32u literal = 0u - (plain & Kel32u(info < 0x10));          // all ones for a plain literal
     const Kel32u length = 0u - (plain & (info >> 7) & Kel32u(x <= 5));  // all ones for a plain length
-    // A plain length adds 3 to the value, its extra bits to the low byte, and its flag. No variable shifts: the
-    // compiler vectorizes only shifts by constants.
-    const Kel32u lengthPart = kPackedLength | (3u << 16) | x;
-    return (val << 16) + (info << 8) + n + (lengthPart & length) + (literal << 31);
+    const Kel32u slow = ~(literal | length);
+    return ((kPackedLiteral | (val << 8) | n) & literal) | ((((val + 3) << 16) | (n << 8) | (n + x)) & length) |
+           (((val << 16) | (info << 8) | kPackedSlow) & slow);
 }
 
 constexpr Kel32u n8_packDistEntry(Kel32u info, Kel32u val) {
     const Kel32u n = info & 15, x = info >> 4;
     const Kel32u plain = 0u - Kel32u(n - 1 < 10 && x <= 13);
-    return (val << 16) | (info << 8) | ((n + x) & plain) | (kPackedDistSlow & ~plain);
+    return (((val << 16) | (n << 8) | (n + x)) & plain) | (((val << 16) | (info << 8) | kPackedSlow) & ~plain);
 }
 
 // Repacks the first levels of a two-level table t into packed[kPackedEntries].
@@ -353,7 +352,8 @@ void n8_packTwoLevel(const Kel8u* t, Kel32u* packed);
 const Kel32u* n8_fixedPackedTable();
 
 // The fast kernel over packed first levels (packed) and the context's second levels (t); contract as
-// n8_ownDecodeLZ77DHF_HotSpot, with the same results for every table, damaged or not.
+// n8_ownDecodeLZ77DHF_HotSpot, with the same results for every table the builder makes (and, like it, never
+// outside the buffers for any table).
 int n8_ownDecodeLZ77DHF_Packed(Io& io, const Kel32u* packed, const Kel8u* t);
 
 // The loops, one per table form. Each runs the block from the given mode; returns a status and sets *pMode.

@@ -277,6 +277,17 @@ struct PackedTable {
 
 constexpr void n8_packInto(const Kel8u* t, Kel32u* packed) {
     for (unsigned i = 0; i < 1024; ++i) packed[i] = n8_packLitEntry(t[kLitInfo1 + i], t[kLitVal1 + i]);
+    // A literal of n bits leaves 10 - n index bits: when they hold a whole second literal code, the entry takes
+    // both. Index i >> n is that second code's own entry (its unknown top bits lie beyond the code); it is
+    // still a single entry here, since i runs downwards and i >> n < i for every i > 0.
+    for (unsigned i = 1024; i-- > 0;) {
+        const Kel32u e = packed[i];
+        if (!(e & kPackedLiteral)) continue;
+        const unsigned n = e & 0xFF;
+        const Kel32u next = packed[i >> n];
+        if (!(next & kPackedLiteral) || (next & kPackedPair) || n + (next & 0xFF) > 10) continue;
+        packed[i] = e + (((next >> 8) & 0xFF) << 16) + (next & 0xFF) + kPackedPair;
+    }
     for (unsigned i = 0; i < 1024; ++i) {
         const unsigned val = t[kDistVal1 + 2 * i] | (unsigned(t[kDistVal1 + 2 * i + 1]) << 8);
         packed[1024 + i] = n8_packDistEntry(t[kDistInfo1 + i], val);
@@ -291,11 +302,15 @@ constexpr PackedTable n8_makeFixedPacked() {
 
 constexpr PackedTable kFixedPacked = n8_makeFixedPacked();
 
-static_assert(kFixedPacked.entries[0] == 0x6707, "end of block stays as stored");
-static_assert(kFixedPacked.entries[n8_reverse(9, 7) | 0x80] == (kPackedLength | (12u << 16) | 0x8800 | 8),
-              "symbol 265 with extra bit 1: length 12, 8 bits");
-static_assert(kFixedPacked.entries[n8_reverse(21, 7)] == (kPackedLength | (67u << 16) | 0xC700 | 11),
-              "symbol 277: base 67, 4 extra bits left");
+static_assert(kFixedPacked.entries[0] == 0x6780, "end of block stays as stored");
+static_assert(kFixedPacked.entries[n8_reverse(0x30, 8)] == (kPackedLiteral | 0x0008),
+              "literal 0: 8 bits, no second code fits the last 2 bits");
+static_assert(kFixedPacked.entries[n8_reverse(9, 7) | 0x80] == ((12u << 16) | (8u << 8) | 8),
+              "symbol 265 with extra bit 1 folded: length 12, 8 bits");
+static_assert(kFixedPacked.entries[n8_reverse(21, 7)] == ((67u << 16) | (7u << 8) | 11),
+              "symbol 277: base 67, 4 extra bits after 7 code bits");
+static_assert(kFixedPacked.entries[1024 + n8_reverse(14, 5)] == ((129u << 16) | (5u << 8) | 11),
+              "distance code 14: base 129, 6 extra bits after 5 code bits");
 
 // ---- Short form -----------------------------------------------------------------------------------------------
 
