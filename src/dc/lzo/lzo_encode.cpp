@@ -274,12 +274,14 @@ Kel32u n8_ownEncodeLZO1X(const Kel8u* src, Kel32u n, Kel8u* dst, LzoEncoderState
             const Kel32u matchStart = i;
             i += len;
             litStart = i;
-            if (i >= end) break;
-            if (i - base >= kRebaseInterval) {
+            // Below limit nothing is due. Past it, either the end is reached or (limit being base + 16384) the
+            // rebase is, and it is taken at the match's start, the last position whose ages are all known exact.
+            if (i >= limit) {
+                if (i >= end) break;
                 n8_rebase(table, matchStart, i);
                 base = i;
+                limit = n8_scanLimit(base, end);
             }
-            limit = n8_scanLimit(base, end);
             lanes = n8_hashLanesAt(src + i);
         }
     }
