@@ -1442,16 +1442,27 @@ Result n8_findFirst(Ctx& c, const Kel8u* s, Kel32s n, Anchor anchor) {
             while (p < end && !c.first[*p]) ++p;
             if (p == end) break;
         }
-        for (Kel32s g = 1; g < c.numGroups; ++g) n8_setCapture(c, g, nullptr, -1);
-        n8_setCapture(c, 0, p, 0);
-        c.matchStart = p;
-        // The attempt's evaluations are charged only while it runs, whatever its outcome.
-        const long long depth0 = c.depth;
-        const Result r = n8_attempt(c, p);
-        n8_restoreDepth(c, depth0);
-        if (r != kFail) {
-            result = r;
-            break;
+        // A position where every alternative fails at its first node needs no attempt (nothing it would charge
+        // or change outlives it).
+        bool worth = c.depth < 0 || c.numNodes == 0;
+        for (Kel32s from = 0; !worth;) {
+            worth = n8_viable(c, from, p);
+            const Kel32s alt = c.topAlternation ? n8_nextAlternative(c, from, c.numNodes) : -1;
+            if (alt < 0) break;
+            from = alt + 1;
+        }
+        if (worth) {
+            for (Kel32s g = 1; g < c.numGroups; ++g) n8_setCapture(c, g, nullptr, -1);
+            n8_setCapture(c, 0, p, 0);
+            c.matchStart = p;
+            // The attempt's evaluations are charged only while it runs, whatever its outcome.
+            const long long depth0 = c.depth;
+            const Result r = n8_attempt(c, p);
+            n8_restoreDepth(c, depth0);
+            if (r != kFail) {
+                result = r;
+                break;
+            }
         }
         if (anchor == kAnchorStart) break;
         if (p == end) break;
