@@ -124,7 +124,7 @@ inline Kel8u* n8_putLiteralsExact(Kel8u* op, const Kel8u* lit, Kel32u t) {
 inline Kel8u* n8_putLiteralsFast(Kel8u* op, const Kel8u* lit, Kel32u t) {
     if (t < 4) {
         // No test for an empty run, the commonest case between matches: it ORs 0 into the byte and moves
-        // bytes that the match overwrites. Only the first run can follow no match, and it holds 4 literals.
+        // bytes that the match overwrites. Only the first run follows no match, and it holds at least 4 literals.
         op[-2] = static_cast<Kel8u>(op[-2] | t);
         memcpy(op, lit, 4);
         return op + t;
