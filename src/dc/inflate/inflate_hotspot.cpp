@@ -201,7 +201,8 @@ int n8_hotKernel(Io& io, const Kel8u* t) {
 }
 
 // Copies a match of len bytes from dist back (dist <= bytes already valid in the destination), with at least 64
-// bytes of room after out + len: whole 16-byte blocks that may end up to 31 bytes past the match. Kept to plain
+// bytes of room after out + len: whole 16-byte blocks that may end up to 45 bytes past the match (at least 48
+// bytes are written, which covers most matches without a loop test). Kept to plain
 // 16-byte moves so that the compiler emits no overlap tests of its own.
 inline void n8_copyMatchChunks(Kel8u* out, unsigned dist, unsigned len) {
     Kel8u* o = out;
@@ -211,7 +212,8 @@ inline void n8_copyMatchChunks(Kel8u* out, unsigned dist, unsigned len) {
         const Kel8u* f = out - dist;
         n8_copy16(o, f);
         n8_copy16(o + 16, f + 16);
-        for (o += 32, f += 32; o < e; o += 16, f += 16) n8_copy16(o, f);
+        n8_copy16(o + 32, f + 32);
+        for (o += 48, f += 48; o < e; o += 16, f += 16) n8_copy16(o, f);
     } else if (dist >= 8) {
         const Kel8u* f = out - dist;
         for (; o < e; o += 8, f += 8) n8_store64(o, n8_load64(f));
@@ -269,7 +271,7 @@ __attribute__((noinline)) int n8_packedLoop(HotState& st, Io& io, const Kel32u* 
     // Invariant at the top: 56..63 bits held (all 64 bits are stream bits), e the entry of the next code.
     for (;;) {
         if (Kel32s(e) < 0) {
-            // Plain literal entries: up to four per refill, at most 40 bits, so the lookup after the fourth
+            // Plain literal entries: up to five per refill, at most 50 bits, so the lookup after the fifth
             // still sees 10 stream bits. Written out rather than counted: no loop counter to keep.
             n8_putLiterals<kExact>(out, bb, bc, e);
             e = pk[bb & 1023];
@@ -282,6 +284,10 @@ __attribute__((noinline)) int n8_packedLoop(HotState& st, Io& io, const Kel32u* 
                     if (Kel32s(e) < 0) {
                         n8_putLiterals<kExact>(out, bb, bc, e);
                         e = pk[bb & 1023];
+                        if (Kel32s(e) < 0) {
+                            n8_putLiterals<kExact>(out, bb, bc, e);
+                            e = pk[bb & 1023];
+                        }
                     }
                 }
             }
