@@ -8,6 +8,7 @@
 #include "core/dc_exports.h"
 #include "dc/bzip2/bzip2_internal.h"
 #include "primitives/primitives.h"
+#include "primitives/simd.h"
 
 namespace {
 
@@ -177,6 +178,30 @@ extern "C" KelStatus n8_kelsDecodeRLEState_BZ2_8u(const Kel8u** ppSrc, int* pSrc
         if (room == 0) {
             status = kelStatusDstFull;
             break;
+        }
+        // Literals dominate: 16 positions at a time are tested for the start of four equal bytes (each byte
+        // against the next three); with no start all 16 are copied in one store, else the literals before the
+        // first start without testing each. The loads reach p + 18, and every position tested lies below
+        // runLimit, as the byte-wise test requires.
+        if (p + 20 <= srcLen && room >= 16) {
+            const Vec128 v0 = n8_loadu(src + p);
+            const Vec128 v1 = n8_loadu(src + p + 1);
+            const Vec128 v2 = n8_loadu(src + p + 2);
+            const Vec128 v3 = n8_loadu(src + p + 3);
+            const int starts = n8_movemask8(n8_and(n8_and(n8_cmpeq8(v0, v1), n8_cmpeq8(v1, v2)), n8_cmpeq8(v2, v3)));
+            if (starts == 0) {
+                n8_storeu(dst, v0);
+                p += 16;
+                dst += 16;
+                room -= 16;
+                continue;
+            }
+            // Byte by byte up to the start, so that nothing past the output is touched when the call ends there.
+            const int lit = __builtin_ctz(static_cast<unsigned>(starts));
+            for (int k = 0; k < lit; ++k) dst[k] = src[p + k];
+            p += lit;
+            dst += lit;
+            room -= lit;
         }
         if (p < runLimit && n8_fourEqual(src + p)) {
             const Kel8u b = src[p];

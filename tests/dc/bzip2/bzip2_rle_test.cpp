@@ -124,6 +124,40 @@ TEST(Bzip2Rle, DecoderFlushWritesWhatFits) {
     EXPECT_EQ(std::count(out.begin(), out.end(), 'z'), 204);
 }
 
+// Literal stretches of every length around 16-byte steps, with runs starting at every offset after them: the
+// decoder copies literals 16 at a time and must still see each run where it starts, whatever room each call has.
+TEST(Bzip2Rle, DecoderFindsRunsAtEveryOffsetWithAnyRoom) {
+    auto rng = kel::test::makeRng(3);
+    SCOPED_TRACE(kel::test::seedNote());
+    Bytes data;
+    for (int i = 0; i < 400; ++i) {
+        const int lit = static_cast<int>(rng() % 40);
+        for (int k = 0; k < lit; ++k) data.push_back(static_cast<std::uint8_t>(data.size() * 7 % 251));  // no repeats
+        const int run = rng() % 4 == 0 ? 1 + static_cast<int>(rng() % 3) : 4 + static_cast<int>(rng() % 300);
+        data.insert(data.end(), run, static_cast<std::uint8_t>(rng()));
+    }
+    const Bytes coded = rleEncodePieces(data, 1 << 30, 1 << 22);
+    ASSERT_EQ(kel::test::bz2::runLengthDecode(coded, data.size()), data);
+    for (int room : {1, 3, 15, 16, 17, 19, 20, 31, 33, 300}) {
+        Bytes state(264), out, dst(static_cast<std::size_t>(room));
+        kelsDecodeRLEStateInit_BZ2_8u(state.data());
+        const Kel8u* src = coded.data();
+        int srcLen = static_cast<int>(coded.size());
+        for (int calls = 0; srcLen > 0 || n8_loadI32(state.data() + 260) > 0; ++calls) {
+            ASSERT_LT(calls, 1 << 20);
+            Kel8u* pd = dst.data();
+            int dstLen = room;
+            if (srcLen > 0) {
+                ASSERT_GE(kelsDecodeRLEState_BZ2_8u(&src, &srcLen, &pd, &dstLen, state.data()), 0);
+            } else {
+                ASSERT_GE(kelsDecodeRLEStateFlush_BZ2_8u(state.data(), &pd, &dstLen), 0);
+            }
+            out.insert(out.end(), dst.begin(), dst.begin() + (room - dstLen));
+        }
+        EXPECT_EQ(out, data) << "room " << room;
+    }
+}
+
 TEST(Bzip2Rle, DecoderNeverPassesItsBuffers) {
     // Source ending in four equal bytes (count byte missing), runs merging across the room, one byte of room.
     auto rng = kel::test::makeRng(2);
