@@ -254,6 +254,17 @@ inline void n8_putLiterals(Kel8u*& out, Kel64u& bb, Kel32u& bc, Kel32u e) {
 // into bits that nothing reads), and the refill and the shifts look at the low six bits. The entry of the next
 // code is looked up as soon as the previous code leaves the buffer; a refill only ORs the same stream bits over
 // the bits above the count, so the entry stays valid across it and the lookup chain never waits for the refill.
+// How many more iterations of n8_packedLoop the margins allow: each refills once (the source advances at most 7
+// bytes, and must start at or before srcLimit) and then writes at most 258 bytes of output (and may overrun
+// into the slack), starting at or before outLimit. Checking one count instead of both margins saves two
+// loads, compares and branches per symbol; it is recomputed when it runs out.
+inline std::size_t n8_packedBudget(const HotState& st, const Kel8u* src, const Kel8u* out) {
+    if (src > st.srcLimit || out > st.outLimit) return 0;
+    const std::size_t bySrc = std::size_t(st.srcLimit - src) / 7 + 1;
+    const std::size_t byOut = std::size_t(st.outLimit - out) / 258 + 1;
+    return bySrc < byOut ? bySrc : byOut;
+}
+
 template <bool kExact>
 __attribute__((noinline)) int n8_packedLoop(HotState& st, Io& io, const Kel32u* pk) {
     const Kel8u* src = st.src;
@@ -262,13 +273,15 @@ __attribute__((noinline)) int n8_packedLoop(HotState& st, Io& io, const Kel32u* 
     Kel32u bc = st.bc;
     int result = 0;
 
-    if (src > st.srcLimit || out > st.outLimit) return 0;
+    std::size_t budget = n8_packedBudget(st, src, out);
+    if (budget == 0) return 0;
     bb |= n8_load64(src) << (bc & 63);
     src += 7 - ((bc >> 3) & 7);
     bc |= 56;
     Kel32u e = pk[bb & 1023];
 
-    // Invariant at the top: 56..63 bits held (all 64 bits are stream bits), e the entry of the next code.
+    // Invariant at the top: 56..63 bits held (all 64 bits are stream bits), e the entry of the next code. Each
+    // iteration decodes a run of literals or one match, then refills.
     for (;;) {
         if (Kel32s(e) < 0) {
             // Plain literal entries: up to five per refill, at most 50 bits, so the lookup after the fifth
@@ -291,112 +304,97 @@ __attribute__((noinline)) int n8_packedLoop(HotState& st, Io& io, const Kel32u* 
                     }
                 }
             }
-            if (src > st.srcLimit || out > st.outLimit) break;
-            bb |= n8_load64(src) << (bc & 63);
-            src += 7 - ((bc >> 3) & 7);
-            bc |= 56;
-            continue;
-        }
-
-        unsigned len;
-        if (!(e & kPackedSlow)) {
-            // Plain length: the extra bits are bits n .. total - 1, total (at most 15) leaves in one shift.
-            len = (e >> 16) + ((Kel32u(bb) & ((1u << (e & 31)) - 1)) >> ((e >> 8) & 31));
-            bb >>= e & 63;
-            bc -= e;
         } else {
-            unsigned info = (e >> 8) & 0xFF;
-            unsigned val = (e >> 16) & 0xFF;
-            unsigned n = info & 15;
-            if (n > 10) {
-                const unsigned k = (val * 2 + (kTablofinv[(bb >> 10) & 31] >> (15 - n))) & (kLitSub - 1);
-                info = st.tables[kLitInfo2 + k];
-                val = st.tables[kLitVal2 + k];
-                n = info & 15;
+            unsigned len;
+            if (!(e & kPackedSlow)) {
+                // Plain length: the extra bits are bits n .. total - 1, total (at most 15) leaves in one shift.
+                len = (e >> 16) + ((Kel32u(bb) & ((1u << (e & 31)) - 1)) >> ((e >> 8) & 31));
+                bb >>= e & 63;
+                bc -= e;
+            } else {
+                unsigned info = (e >> 8) & 0xFF;
+                unsigned val = (e >> 16) & 0xFF;
+                unsigned n = info & 15;
+                if (n > 10) {
+                    const unsigned k = (val * 2 + (kTablofinv[(bb >> 10) & 31] >> (15 - n))) & (kLitSub - 1);
+                    info = st.tables[kLitInfo2 + k];
+                    val = st.tables[kLitVal2 + k];
+                    n = info & 15;
+                }
+                if (!(info & 0x80)) {
+                    bb >>= n;
+                    bc -= n;
+                    if (n == 0 || info >= 0x10) {
+                        // End of block (kind 6) or a code no valid stream contains.
+                        result = (info & 0x70) == kKindEndOfBlock && n != 0 ? kFastEndOfBlock : kFastInvalid;
+                        break;
+                    }
+                    // A literal from a subtable.
+                    *out++ = Kel8u(val);
+                    e = pk[bb & 1023];
+                    goto next;
+                }
+                const unsigned x = (info >> 4) & 7;
+                len = val + 3 + (unsigned(bb >> n) & kMaskBits[x]);
+                bb >>= n + x;
+                bc -= n + x;
             }
-            if (n != 0 && info < 0x10) {
-                bb >>= n;
-                bc -= n;
-                *out++ = Kel8u(val);
-                if (src > st.srcLimit || out > st.outLimit) break;
-                bb |= n8_load64(src) << (bc & 63);
-                src += 7 - ((bc >> 3) & 7);
-                bc |= 56;
-                e = pk[bb & 1023];
-                continue;
-            }
-            if (!(info & 0x80)) {
-                bb >>= n;
-                bc -= n;
-                result = (info & 0x70) == kKindEndOfBlock && n != 0 ? kFastEndOfBlock : kFastInvalid;
-                break;
-            }
-            const unsigned x = (info >> 4) & 7;
-            len = val + 3 + (unsigned(bb >> n) & kMaskBits[x]);
-            bb >>= n + x;
-            bc -= n + x;
-        }
 
-        const Kel32u d = pk[1024 + (bb & 1023)];
-        unsigned dist;
-        if (!(d & kPackedSlow)) {
-            // Total at most 23 bits.
-            dist = (d >> 16) + ((Kel32u(bb) & ((1u << (d & 31)) - 1)) >> ((d >> 8) & 31));
-            bb >>= d & 63;
-            bc -= d;
-        } else {
-            unsigned info = (d >> 8) & 0xFF;
-            dist = d >> 16;
-            unsigned n = info & 15;
-            if (n > 10) {
-                const unsigned k = (dist + (kTablofinv[(bb >> 10) & 31] >> (15 - n))) & (kDistSub - 1);
-                info = st.tables[kDistInfo2 + k];
-                dist = n8_load16(st.tables + kDistVal2 + 2 * k);
-                n = info & 15;
+            const Kel32u d = pk[1024 + (bb & 1023)];
+            unsigned dist;
+            if (!(d & kPackedSlow)) {
+                // Total at most 23 bits.
+                dist = (d >> 16) + ((Kel32u(bb) & ((1u << (d & 31)) - 1)) >> ((d >> 8) & 31));
+                bb >>= d & 63;
+                bc -= d;
+            } else {
+                unsigned info = (d >> 8) & 0xFF;
+                dist = d >> 16;
+                unsigned n = info & 15;
+                if (n > 10) {
+                    const unsigned k = (dist + (kTablofinv[(bb >> 10) & 31] >> (15 - n))) & (kDistSub - 1);
+                    info = st.tables[kDistInfo2 + k];
+                    dist = n8_load16(st.tables + kDistVal2 + 2 * k);
+                    n = info & 15;
+                }
+                const unsigned x = info >> 4;
+                if (n == 0 || x > 13) {
+                    bb >>= n;
+                    bc -= n;
+                    result = kFastInvalid;
+                    break;
+                }
+                dist += unsigned(bb >> n) & kMaskBits[x];
+                bb >>= n + x;
+                bc -= n + x;
             }
-            const unsigned x = info >> 4;
-            if (n == 0 || x > 13) {
-                bb >>= n;
-                bc -= n;
-                result = kFastInvalid;
-                break;
-            }
-            dist += unsigned(bb >> n) & kMaskBits[x];
-            bb >>= n + x;
-            bc -= n + x;
-        }
 
-        if (dist > std::size_t(out - st.hist)) {
-            io.dst = out;
-            if (!n8_copyMatchExact(io, len, dist)) {
-                result = kFastNoHistory;
-                break;
-            }
-            out = io.dst;
-            if (src > st.srcLimit || out > st.outLimit) break;
-            bb |= n8_load64(src) << (bc & 63);
-            src += 7 - ((bc >> 3) & 7);
-            bc |= 56;
+            // A match takes at most 50 bits since the refill, so the low 10 bits are still stream bits: the
+            // next lookup need not wait for the refill, and overlaps the copy.
             e = pk[bb & 1023];
-            continue;
+            if (dist > std::size_t(out - st.hist)) {
+                io.dst = out;
+                if (!n8_copyMatchExact(io, len, dist)) {
+                    result = kFastNoHistory;
+                    break;
+                }
+                out = io.dst;
+            } else {
+                if (kExact)
+                    n8_copyMatchTight(out, dist, len);
+                else
+                    n8_copyMatchChunks(out, dist, len);
+                out += len;
+            }
         }
-        // Refill and look up the next code before copying (when the source allows another refill), so that the
-        // lookup overlaps the copy.
-        // A match takes at most 50 bits since the refill, so the low 10 bits are still stream bits: the lookup
-        // need not wait for the refill.
-        e = pk[bb & 1023];
-        const bool more = src <= st.srcLimit;
-        if (more) {
-            bb |= n8_load64(src) << (bc & 63);
-            src += 7 - ((bc >> 3) & 7);
-            bc |= 56;
+    next:
+        if (--budget == 0) {
+            budget = n8_packedBudget(st, src, out);
+            if (budget == 0) break;
         }
-        if (kExact)
-            n8_copyMatchTight(out, dist, len);
-        else
-            n8_copyMatchChunks(out, dist, len);
-        out += len;
-        if (!more || out > st.outLimit) break;
+        bb |= n8_load64(src) << (bc & 63);
+        src += 7 - ((bc >> 3) & 7);
+        bc |= 56;
     }
 
     st.src = src;
