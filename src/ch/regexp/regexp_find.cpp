@@ -17,6 +17,8 @@
 // kMaxLimitForSteps) + kStepsFloor + kStepsPerByte * subject length steps ends the search with the limit status.
 #include "ch/regexp/regexp_find.h"
 
+#include "ch/regexp/regexp_prefilter.h"
+
 #include "ch/regexp/unicode/unicode_internal.h"
 #include "core/ch_exports.h"
 
@@ -60,6 +62,10 @@ struct Ctx {
     bool abort;
     bool useFirst;  // every match starts with a byte of `first`
     bool first[256];
+    bool firstDeep;   // `first` was found through nodes that consume nothing (groups, options, anchors)
+    bool usePair;     // `pair` also knows the bytes that can follow the first one
+    Kel32s lineLead;  // evaluations up to a leading line anchor (^ under m), or 0 when the program has none
+    RegExpPairFilter pair;
     Kel32s reqByte;  // a byte every match contains at or after its start, or -1
     // Byte tables of the first classes whose members are all byte tests. Such members look at the first byte of
     // the character only, so a table answers for any byte; the class still consumes the whole character.
@@ -878,13 +884,15 @@ bool n8_restBytes(const Ctx& c, Kel32s j, bool* set, int guard) {
             return true;
         }
         case kNodePosition:
-            // Before the end, `$` and `\Z` hold only at a newline and `\z` never.
+            // Before the end, `$` and `\Z` hold only at a newline and `\z` never; the other anchors consume
+            // nothing and only narrow what follows them.
             if (j + 1 < c.numNodes && n8_isQuantifierNode(n8_node(c, j + 1).kind)) return false;
             if (n.a == '$' || n.a == 'Z') {
                 set[static_cast<Kel8u>('\n')] = true;
                 return true;
             }
-            return n.a == 'z';
+            if (n.a == 'z') return true;
+            return n8_restBytes(c, j + 1, set, guard - 1);
         case kNodeOptionSet:
             return n8_restBytes(c, j + 1, set, guard - 1);
         case kNodeGrouping:
@@ -1418,6 +1426,84 @@ bool n8_itemBytes(const Ctx& c, Kel32s j, const RegExpNode& n, bool* set) {
     }
 }
 
+// Skipping a start position on what its first bytes show is exact only while the attempt there could not have met
+// the depth limit before failing: it passes at most 2 * kRestDepth nodes that consume nothing and two items.
+constexpr Kel32s kSkipDepth = 4 * kRestDepth;
+
+// Bytes every match starts with, looking through option settings, anchors and leading groups; false when not
+// known. A match at the end of the subject starts with no byte at all, so a program with an end anchor gets none.
+bool n8_startBytes(const Ctx& c, bool* set) {
+    for (int b = 0; b < 256; ++b) set[b] = false;
+    for (Kel32s i = 0; i < c.numNodes; ++i) {
+        const RegExpNode n = n8_node(c, i);
+        if (n.kind == kNodePosition && (n.a == '$' || n.a == 'Z' || n.a == 'z')) return false;
+    }
+    for (Kel32s from = 0;;) {
+        if (!n8_restBytes(c, from, set, kRestDepth)) return false;
+        const Kel32s alt = n8_nextAlternative(c, from, c.numNodes);
+        if (alt < 0) return true;
+        from = alt + 1;
+    }
+}
+
+// Bytes the second byte of a match can be: every top-level alternative must lead (through option settings,
+// anchors and single-alternative groups that must match) with a literal of two or more bytes, or with an
+// unrepeated item that matches ASCII bytes only and so consumes exactly one; false otherwise.
+bool n8_secondBytes(const Ctx& c, bool* set) {
+    for (int b = 0; b < 256; ++b) set[b] = false;
+    for (Kel32s from = 0;;) {
+        Kel32s j = from;
+        for (int guard = kRestDepth;; --guard) {
+            if (guard <= 0 || j >= c.numNodes) return false;
+            const RegExpNode n = n8_node(c, j);
+            const bool quantified = j + 1 < c.numNodes && n8_isQuantifierNode(n8_node(c, j + 1).kind);
+            if (n.kind == kNodeOptionSet ||
+                (n.kind == kNodePosition && n.a != '$' && n.a != 'Z' && n.a != 'z' && !quantified)) {
+                ++j;
+                continue;
+            }
+            if (n.kind == kNodeGrouping || n.kind == kNodeGroupingNoCapture || n.kind == kNodeGroupingOptions) {
+                const GroupInfo g = n8_groupInfo(c, j);
+                if (g.min < 1 || n8_nextAlternative(c, j + 1, g.close) >= 0) return false;
+                ++j;
+                continue;
+            }
+            break;
+        }
+        const RegExpNode n = n8_node(c, j);
+        const Kel32s qi = n8_quantIndex(n, j);
+        if (qi < c.numNodes && n8_isQuantifierNode(n8_node(c, qi).kind)) return false;
+        if (n.kind == kNodeString) {
+            n8_addByte(set, n.ptr[1], n8_caseless(n.opts));
+        } else if (n.kind == kNodeLetter || n.kind == kNodeLetterRange || n.kind == kNodeCharacterClass) {
+            bool own[256];
+            if (!n8_itemBytes(c, j, n, own)) return false;
+            for (int b = 0x80; b < 256; ++b) {
+                if (own[b]) return false;
+            }
+            if (!n8_restBytes(c, qi, set, kRestDepth)) return false;
+        } else {
+            return false;
+        }
+        const Kel32s alt = n8_nextAlternative(c, from, c.numNodes);
+        if (alt < 0) return true;
+        from = alt + 1;
+    }
+}
+
+// Evaluations up to a leading line anchor (`^` under m, or the implicit line anchor) after option settings, or 0.
+Kel32s n8_lineLead(const Ctx& c) {
+    if (c.topAlternation) return 0;
+    Kel32s j = 0;
+    while (j < c.numNodes && j < kRestDepth && n8_node(c, j).kind == kNodeOptionSet) ++j;
+    if (j >= c.numNodes) return 0;
+    const RegExpNode n = n8_node(c, j);
+    if (n.kind != kNodePosition) return 0;
+    if (j + 1 < c.numNodes && n8_isQuantifierNode(n8_node(c, j + 1).kind)) return 0;
+    const bool line = (n.a == '^' && (n.opts & kRegExpMultiLine)) || n.a == kPositionLineStart;
+    return line ? j + 1 : 0;
+}
+
 // Start-position loop over [s, s + n): kMatch with capture record 0 set, kFail, or kLimit.
 Result n8_findFirst(Ctx& c, const Kel8u* s, Kel32s n, Anchor anchor) {
     if (c.depth < 0) return kLimit;
@@ -1427,6 +1513,10 @@ Result n8_findFirst(Ctx& c, const Kel8u* s, Kel32s n, Anchor anchor) {
     c.numRuns = 0;
     Result result = kFail;
     const Kel8u* req = nullptr;  // next occurrence of reqByte at or after the position, when known
+    const bool deep = c.depth >= kSkipDepth;
+    const bool useFirst = c.useFirst && (deep || !c.firstDeep);
+    const bool usePair = c.usePair && deep;
+    const bool lineJump = c.lineLead > 0 && deep && anchor == kAnchorNone;
     for (const Kel8u* p = s; p <= end;) {
         if (c.reqByte >= 0 && (!req || req < p)) {
             Kel32s at = -1;
@@ -1438,9 +1528,33 @@ Result n8_findFirst(Ctx& c, const Kel8u* s, Kel32s n, Anchor anchor) {
             const Kel32s at = n8_findLiteral(n8_node(c, 0), p, static_cast<Kel32s>(end - p), false, false);
             if (at < 0) break;
             p += at;
-        } else if (c.useFirst && anchor == kAnchorNone) {
-            while (p < end && !c.first[*p]) ++p;
-            if (p == end) break;
+        } else if (lineJump || (useFirst && anchor == kAnchorNone)) {
+            // Positions that are not line starts, or whose first two bytes cannot begin a match, are passed over
+            // with the vector searches.
+            bool done = false;
+            for (;;) {
+                if (lineJump && p > c.subjectStart && p[-1] != '\n') {
+                    Kel32s at = -1;
+                    n8_kelsFindC_8u(p, static_cast<Kel32s>(end - p), '\n', &at);
+                    if (at < 0) {
+                        done = true;
+                        break;
+                    }
+                    p += at + 1;
+                }
+                if (!useFirst || anchor != kAnchorNone) break;
+                if (usePair || !c.usePair) {
+                    p += n8_regExpPairScan(c.pair, p, static_cast<Kel32s>(end - p));
+                } else {
+                    while (p < end && !c.first[*p]) ++p;
+                }
+                if (p == end) {
+                    done = true;
+                    break;
+                }
+                if (!(lineJump && p > c.subjectStart && p[-1] != '\n')) break;
+            }
+            if (done) break;
         }
         // A position where every alternative fails at its first node needs no attempt (nothing it would charge
         // or change outlives it).
@@ -1467,9 +1581,11 @@ Result n8_findFirst(Ctx& c, const Kel8u* s, Kel32s n, Anchor anchor) {
         if (anchor == kAnchorStart) break;
         if (p == end) break;
         p += c.format == kRegExpFormatUtf8 ? n8_ownsGetCharSize(p, static_cast<Kel32s>(end - p)) : 1;
-        if (anchor == kAnchorLine) {
-            while (p < end && p[-1] != '\n') ++p;
-            if (p[-1] != '\n') break;
+        if (anchor == kAnchorLine && p[-1] != '\n') {
+            Kel32s at = -1;
+            n8_kelsFindC_8u(p, static_cast<Kel32s>(end - p), '\n', &at);
+            if (at < 0) break;
+            p += at + 1;
         }
     }
     ++c.depth;
@@ -1607,8 +1723,15 @@ KelStatus n8_ownsRegExpFind_8u(const Kel8u* pSrc, int srcLen, RegExpState* pStat
         }
         i += n.kind == kNodeCharacterClass ? n.b + 1 : 1;
     }
+    if (!c.useFirst) c.useFirst = c.firstDeep = n8_startBytes(c, c.first);
     // In UTF-8 a skip may only land on character starts: keep it to ASCII first bytes there.
     for (int b = 0x80; b < 256 && c.format == kRegExpFormatUtf8; ++b) c.useFirst = c.useFirst && !c.first[b];
+    if (c.useFirst) {
+        bool second[256];
+        c.usePair = n8_secondBytes(c, second);
+        n8_regExpPairFilterInit(&c.pair, c.first, c.usePair ? second : nullptr);
+    }
+    c.lineLead = n8_lineLead(c);
 
     // A required last literal bounds where any match can end; a look-ahead could still read past it.
     bool lookAhead = false;
