@@ -275,29 +275,8 @@ struct PackedTable {
     Kel32u entries[kPackedEntries];
 };
 
-// Packed entries with a zero value, one per info byte. The value adds in above them: a plain literal keeps it
-// in bits 8-15, every other form in bits 16-31 (a plain length's + 3 is already in the template).
-struct PackTemplates {
-    Kel32u lit[256];
-    Kel32u dist[256];
-};
-
-constexpr PackTemplates n8_makePackTemplates() {
-    PackTemplates p{};
-    for (unsigned i = 0; i < 256; ++i) {
-        p.lit[i] = n8_packLitEntry(i, 0);
-        p.dist[i] = n8_packDistEntry(i, 0);
-    }
-    return p;
-}
-
-constexpr PackTemplates kPackTemplates = n8_makePackTemplates();
-
 constexpr void n8_packInto(const Kel8u* t, Kel32u* packed) {
-    for (unsigned i = 0; i < 1024; ++i) {
-        const Kel32u base = kPackTemplates.lit[t[kLitInfo1 + i]];
-        packed[i] = base + (Kel32u(t[kLitVal1 + i]) << (16 - ((base >> 28) & 8)));
-    }
+    for (unsigned i = 0; i < 1024; ++i) packed[i] = n8_packLitEntry(t[kLitInfo1 + i], t[kLitVal1 + i]);
     // A literal of n bits leaves 10 - n index bits: when they hold a whole second literal code, the entry takes
     // both. Index i >> n is that second code's own entry (its unknown top bits lie beyond the code); it is
     // still a single entry here, since i runs downwards and i >> n < i for every i > 0.
@@ -311,7 +290,7 @@ constexpr void n8_packInto(const Kel8u* t, Kel32u* packed) {
     }
     for (unsigned i = 0; i < 1024; ++i) {
         const unsigned val = t[kDistVal1 + 2 * i] | (unsigned(t[kDistVal1 + 2 * i + 1]) << 8);
-        packed[1024 + i] = kPackTemplates.dist[t[kDistInfo1 + i]] + (val << 16);
+        packed[1024 + i] = n8_packDistEntry(t[kDistInfo1 + i], val);
     }
 }
 
@@ -324,11 +303,6 @@ constexpr PackedTable n8_makeFixedPacked() {
 constexpr PackedTable kFixedPacked = n8_makeFixedPacked();
 
 static_assert(kFixedPacked.entries[0] == 0x6780, "end of block stays as stored");
-static_assert(kPackTemplates.lit[0x0A] + (0xFFu << 8) == n8_packLitEntry(0x0A, 0xFF) &&
-                  kPackTemplates.lit[0xD8] + (0xE3u << 16) == n8_packLitEntry(0xD8, 0xE3) &&
-                  kPackTemplates.lit[0x0C] + (0x77u << 16) == n8_packLitEntry(0x0C, 0x77) &&
-                  kPackTemplates.dist[0xD8] + (24577u << 16) == n8_packDistEntry(0xD8, 24577),
-              "templates plus value give the packed entry");
 static_assert(kFixedPacked.entries[n8_reverse(0x30, 8)] == (kPackedLiteral | 0x0008),
               "literal 0: 8 bits, no second code fits the last 2 bits");
 static_assert(kFixedPacked.entries[n8_reverse(9, 7) | 0x80] == ((12u << 16) | (8u << 8) | 8),

@@ -711,6 +711,40 @@ TEST(InflateZlibStreams, TinyInputPiecesAndOutputRooms) {
     }
 }
 
+// Large calls decode through packed entries: literals in pairs when both codes fit the index, matches copied in
+// blocks that run past their end. Each case decodes in one call into a room of exactly the output size (guard
+// paged), so a block copy that left the room or a pair stored past the output would fault, and a wrong pair or
+// a copy that read its own unwritten bytes would change the output.
+TEST(InflateZlibStreams, PairedLiteralsAndBlockCopiesOfEveryDistanceClass) {
+    SCOPED_TRACE(seedNote());
+    std::mt19937_64 rng = makeRng(12);
+    // Four dominant letters get codes of 1 to 3 bits: most first-level entries then carry two literals, and
+    // rare letters keep codes long enough to need the second level.
+    Bytes skewed(200000);
+    for (auto& b : skewed) {
+        const unsigned r = unsigned(rng() % 1000);
+        b = r < 500 ? 'a' : r < 750 ? 'b' : r < 875 ? 'c' : r < 990 ? 'd' : std::uint8_t(rng());
+    }
+    // Runs repeating the last p bytes, for periods across every copy path (1, 2..7, 8..15, 16..47 where the
+    // first 48-byte block overlaps its own output, and beyond), between random stretches.
+    Bytes periodic;
+    for (unsigned p = 1; p <= 70; ++p) {
+        for (const unsigned run : {5u, 47u, 49u, 258u, 1000u}) {
+            const Bytes seed = randomBytes(rng, p);
+            periodic.insert(periodic.end(), seed.begin(), seed.end());
+            for (unsigned k = 0; k < run; ++k) periodic.push_back(periodic[periodic.size() - p]);
+        }
+    }
+    for (const Bytes* plain : {&skewed, &periodic}) {
+        for (const Strategy& s : kStrategies) {
+            const Bytes z = zlibDeflate(*plain, 6, s.value);
+            const DecodeResult r = streamDecode(InflateFormat::Zlib, z, 0, plain->size(), plain->size());
+            ASSERT_EQ(r.result, InflateResult::End) << s.name;
+            ASSERT_TRUE(r.out == *plain) << s.name;
+        }
+    }
+}
+
 // ---- Damaged streams --------------------------------------------------------------------------------------------
 
 TEST(InflateDamagedStreams, TruncationIsReportedAndTheOutputIsAPrefix) {
