@@ -117,7 +117,7 @@ inline void n8_setCapture(const Ctx& c, Kel32s g, const Kel8u* p, Kel32s len) {
 inline Kel8u n8_upper(Kel8u b) {
     return (b >= 'a' && b <= 'z') ? static_cast<Kel8u>(b - 32) : b;
 }
-inline bool n8_isWordByte(Kel8u b) {
+constexpr bool n8_isWordByte(Kel8u b) {
     return (b >= 'a' && b <= 'z') || (b >= 'A' && b <= 'Z') || (b >= '0' && b <= '9') || b == '_';
 }
 inline bool n8_caseless(Kel32u opts) {
@@ -137,7 +137,7 @@ inline Kel32s n8_charSize(const Kel8u* p, Kel32s avail) {
     return p[0] < 0x80 ? 1 : n8_ownsGetCharSize(p, avail);
 }
 
-bool n8_rangeByteTest(Kel32s op, Kel8u b, Kel32u opts) {
+constexpr bool n8_rangeByteTest(Kel32s op, Kel8u b, Kel32u opts) {
     switch (op) {
         case '.':
             return b != '\n' || (opts & kRegExpDotAll);
@@ -155,6 +155,41 @@ bool n8_rangeByteTest(Kel32s op, Kel8u b, Kel32u opts) {
             return !n8_isWordByte(b);
         default:
             return false;
+    }
+}
+
+// The byte tests of `.` (without and with s) and the class escapes as tables, for the loops over repeated items.
+struct ByteTable {
+    bool t[256];
+};
+constexpr ByteTable n8_rangeTable(Kel32s op, Kel32u opts) {
+    ByteTable r{};
+    for (int b = 0; b < 256; ++b) r.t[b] = n8_rangeByteTest(op, static_cast<Kel8u>(b), opts);
+    return r;
+}
+constexpr ByteTable kRangeTables[] = {n8_rangeTable('.', 0), n8_rangeTable('.', kRegExpDotAll),
+                                      n8_rangeTable('d', 0), n8_rangeTable('D', 0),
+                                      n8_rangeTable('s', 0), n8_rangeTable('S', 0),
+                                      n8_rangeTable('w', 0), n8_rangeTable('W', 0)};
+
+inline const bool* n8_rangeTableOf(Kel32s op, Kel32u opts) {
+    switch (op) {
+        case '.':
+            return kRangeTables[(opts & kRegExpDotAll) ? 1 : 0].t;
+        case 'd':
+            return kRangeTables[2].t;
+        case 'D':
+            return kRangeTables[3].t;
+        case 's':
+            return kRangeTables[4].t;
+        case 'S':
+            return kRangeTables[5].t;
+        case 'w':
+            return kRangeTables[6].t;
+        case 'W':
+            return kRangeTables[7].t;
+        default:
+            return nullptr;
     }
 }
 
@@ -1050,6 +1085,18 @@ bool n8_repeatEnter(Ctx& c, Kel32s i, const RegExpNode& n, Kel32s qi, const Kel8
     if (p == c.end && min > 0 && item.kind != kNodeBackReference) return false;
     const Kel8u* pos = p;
     Kel32s count = 0;
+    // Items that test the first byte of a character answer from a table: the loops below take a byte per step
+    // and decode only non-ASCII characters.
+    const bool* table = item.kind == kNodeLetterRange      ? n8_rangeTableOf(item.a, item.opts)
+                        : item.kind == kNodeCharacterClass ? n8_classMapOf(c, i)
+                                                           : nullptr;
+    if (table) {
+        while (count < min && pos < c.end && table[*pos]) {
+            pos += *pos < 0x80 ? 1 : n8_charSize(pos, static_cast<Kel32s>(c.end - pos));
+            ++count;
+        }
+        if (count < min) return false;
+    }
     while (count < min) {
         const Kel32s l = n8_matchOne(c, i, item, pos);
         if (l < 0) return false;
@@ -1086,15 +1133,9 @@ bool n8_repeatEnter(Ctx& c, Kel32s i, const RegExpNode& n, Kel32s qi, const Kel8
             ++pos;
             ++count;
         }
-    } else if (item.kind == kNodeLetterRange && item.a == '.') {
-        const bool all = (item.opts & kRegExpDotAll) != 0;
-        while (count < max && pos < c.end && (all || *pos != '\n')) {
-            pos += n8_charSize(pos, static_cast<Kel32s>(c.end - pos));
-            ++count;
-        }
-    } else if (const bool* map = item.kind == kNodeCharacterClass ? n8_classMapOf(c, i) : nullptr) {
-        while (count < max && pos < c.end && map[*pos]) {
-            pos += n8_charSize(pos, static_cast<Kel32s>(c.end - pos));
+    } else if (table) {
+        while (count < max && pos < c.end && table[*pos]) {
+            pos += *pos < 0x80 ? 1 : n8_charSize(pos, static_cast<Kel32s>(c.end - pos));
             ++count;
         }
     } else {
@@ -1415,12 +1456,27 @@ bool n8_itemBytes(const Ctx& c, Kel32s j, const RegExpNode& n, bool* set) {
         case kNodeLetterRange:
             for (int b = 0; b < 256; ++b) set[b] = n8_rangeByteTest(n.a, static_cast<Kel8u>(b), n.opts);
             return true;
-        case kNodeCharacterClass:
+        case kNodeCharacterClass: {
             if (const bool* map = n8_classMapOf(c, j)) {
                 for (int b = 0; b < 256; ++b) set[b] = map[b];
                 return true;
             }
-            return false;
+            // A class beyond the mapped ones: the same table, built here, when every member tests a byte.
+            for (Kel32s k = 1; k <= n.b; ++k) {
+                const RegExpNode m = n8_node(c, j + k);
+                if (!(m.kind == kNodeLetter || m.kind == kNodeLetterRange ||
+                      (m.kind == kNodeClassRange && m.a < 256 && m.b < 256))) {
+                    return false;
+                }
+            }
+            for (int b = 0; b < 256; ++b) {
+                const Kel8u one = static_cast<Kel8u>(b);
+                bool hit = false;
+                for (Kel32s k = 1; k <= n.b && !hit; ++k) hit = n8_classMember(c, n8_node(c, j + k), n.opts, &one, 1);
+                set[b] = hit != (n.a == -1);
+            }
+            return true;
+        }
         default:
             return false;
     }
