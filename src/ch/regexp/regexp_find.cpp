@@ -39,7 +39,8 @@ constexpr Kel32s kNativeEntries = kRegExpNativeStackEntries;
 
 struct Entry;
 
-constexpr int kRunSlots = 4;  // remembered runs of greedy single items
+constexpr int kRunSlots = 4;   // remembered runs of greedy single items
+constexpr int kNextSlots = 8;  // remembered first-byte sets of the rest after a single-item loop
 struct RunMemo {
     Kel32s node;
     Kel32s start;  // subject offsets: every position in [start, end) matches the item with one byte
@@ -89,6 +90,10 @@ struct Ctx {
     Kel32s possNode[kPossSlots];
     bool possValue[kPossSlots];
     Kel32s numPoss;
+    Kel32s nextNode[kNextSlots];  // remembered answers of n8_nextSet
+    bool nextKnown[kNextSlots];
+    bool nextSet[kNextSlots][256];
+    Kel32s numNext;
     RunMemo runs[kRunSlots];
     Kel32s numRuns;  // reset whenever the end of the subject moves
 };
@@ -879,6 +884,11 @@ bool n8_itemBytes(const Ctx& c, Kel32s j, const RegExpNode& n, bool* set);
 
 constexpr int kRestDepth = 8;  // how many optional items and group boundaries n8_restBytes looks through
 
+// Skipping a start position, or a try of the rest, on what its first bytes show is exact only while the attempt
+// there could not have met the depth limit before failing: it passes at most 2 * kRestDepth nodes that consume
+// nothing and two items.
+constexpr Kel32s kSkipDepth = 4 * kRestDepth;
+
 bool n8_restBytes(const Ctx& c, Kel32s j, bool* set, int guard);
 
 // Adds the first bytes of everything that can follow the end of an iteration of the group at `open`: another
@@ -988,8 +998,24 @@ bool n8_viableThrough(const Ctx& c, Kel32s j, const Kel8u* p) {
     return n8_contentViable(c, g, p) || n8_viable(c, g.after, p);
 }
 
+// The bytes the rest from node `next` can start with before the end (through groups, closes and anchors), or null
+// when that is not known; a loop tries the rest only where the byte at the position is one of them.
+const bool* n8_nextSet(Ctx& c, Kel32s next) {
+    for (Kel32s k = 0; k < c.numNext; ++k) {
+        if (c.nextNode[k] == next) return c.nextKnown[k] ? c.nextSet[k] : nullptr;
+    }
+    const Kel32s slot = c.numNext < kNextSlots ? c.numNext++ : (next & (kNextSlots - 1));
+    bool* set = c.nextSet[slot];
+    for (int b = 0; b < 256; ++b) set[b] = false;
+    c.nextNode[slot] = next;
+    c.nextKnown[slot] = n8_restBytes(c, next, set, kRestDepth);
+    return c.nextKnown[slot] ? set : nullptr;
+}
+
 // A try of the rest at pos that cannot fail at once.
-inline bool n8_tryWorthIt(const Ctx& c, bool prune, Kel32s nextByte, Kel32s next, const Kel8u* pos) {
+inline bool n8_tryWorthIt(const Ctx& c, bool prune, Kel32s nextByte, const bool* nextSet, Kel32s next,
+                          const Kel8u* pos) {
+    if (nextSet && pos < c.end && !nextSet[*pos]) return false;
     return (nextByte < 0 || (pos < c.end && *pos == nextByte)) && !(prune && !n8_viableThrough(c, next, pos));
 }
 
@@ -1011,10 +1037,11 @@ bool n8_greedyTry(Ctx& c, Kel32s i, const RegExpNode& item, Kel32s next, const K
                   Kel32s minCount, const Kel8u* floor, Go& go) {
     const bool prune = c.depth >= 0;
     const Kel32s nextByte = n8_nextByte(c, next);
+    const bool* nextSet = c.depth >= kSkipDepth ? n8_nextSet(c, next) : nullptr;
     const bool possessive = prune && n8_possessive(c, i, item, next);
     const Kel32s fixed = n8_fixedStep(c, item);
     for (;;) {
-        if (n8_tryWorthIt(c, prune, nextByte, next, pos)) {
+        if (n8_tryWorthIt(c, prune, nextByte, nextSet, next, pos)) {
             bool lower = count > minCount && !possessive;
             if (lower && prune && count - minCount <= kShortGiveBack) {
                 lower = false;
@@ -1022,7 +1049,7 @@ bool n8_greedyTry(Ctx& c, Kel32s i, const RegExpNode& item, Kel32s next, const K
                 for (Kel32s k = count; k > minCount && !lower;) {
                     q = n8_giveBack(c, i, item, fixed, q, k, minCount, floor);
                     --k;
-                    lower = n8_tryWorthIt(c, prune, nextByte, next, q);
+                    lower = n8_tryWorthIt(c, prune, nextByte, nextSet, next, q);
                 }
             }
             if (lower && !n8_push(c, kERepeat, i, pos, count, minCount, n8_off(c, floor))) return false;
@@ -1040,8 +1067,9 @@ bool n8_lazyTry(Ctx& c, Kel32s i, const RegExpNode& item, Kel32s max, Kel32s nex
                 Go& go) {
     const bool prune = c.depth >= 0;
     const Kel32s nextByte = n8_nextByte(c, next);
+    const bool* nextSet = c.depth >= kSkipDepth ? n8_nextSet(c, next) : nullptr;
     for (;;) {
-        if (n8_tryWorthIt(c, prune, nextByte, next, pos)) {
+        if (n8_tryWorthIt(c, prune, nextByte, nextSet, next, pos)) {
             // Taking one more repetition is worth an entry only if one more can match.
             const bool more =
                 count < max && (item.kind == kNodeBackReference || pos < c.end) && n8_matchOne(c, i, item, pos) > 0;
@@ -1481,10 +1509,6 @@ bool n8_itemBytes(const Ctx& c, Kel32s j, const RegExpNode& n, bool* set) {
             return false;
     }
 }
-
-// Skipping a start position on what its first bytes show is exact only while the attempt there could not have met
-// the depth limit before failing: it passes at most 2 * kRestDepth nodes that consume nothing and two items.
-constexpr Kel32s kSkipDepth = 4 * kRestDepth;
 
 // Bytes every match starts with, looking through option settings, anchors and leading groups; false when not
 // known. A match at the end of the subject starts with no byte at all, so a program with an end anchor gets none.
