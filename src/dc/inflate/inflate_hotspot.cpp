@@ -10,11 +10,14 @@
 //
 // The next literal/length entry is looked up before a match is copied, so the table load overlaps the copy.
 // The loop runs in two variants: while at least kOutSlack bytes of room remain, nothing checks the room and
-// matches are copied in blocks that may run up to 31 bytes past their end (inside the room, overwritten later
-// or left as don't-care bytes past the returned pointer); near the end of the room every write is checked and
-// blocks are used only where 16 bytes of room remain past the match. Both variants exist a second time with
-// exact match copies, for a room that overlaps the window (Io::exactCopies): there the bytes past the output are
-// older history, which a later match may still read.
+// matches are copied in blocks that may run up to 31 bytes past their end (45 in the packed loop; inside the
+// room, overwritten later or left as don't-care bytes past the returned pointer); near the end of the room every
+// write is checked and blocks are used only where 16 bytes of room remain past the match. Both variants exist a
+// second time with exact match copies, for a room that overlaps the window (Io::exactCopies): there the bytes
+// past the output are older history, which a later match may still read.
+//
+// Larger calls run the packed loop (n8_packedLoop) over one-load 32-bit entries instead; it hands over to the
+// guarded loop of this file near the end of the room.
 #include <cstddef>
 
 #include "dc/inflate/inflate_internal.h"
