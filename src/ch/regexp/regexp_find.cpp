@@ -918,7 +918,11 @@ bool n8_restBytes(const Ctx& c, Kel32s j, bool* set, int guard) {
         case kNodeLetter:
         case kNodeString:
         case kNodeLetterRange:
-        case kNodeCharacterClass: {
+        case kNodeCharacterClass:
+        case kNodeLetterUtf8:
+        case kNodeUnicodeCategory:
+        case kNodeUnicodeRange:
+        case kNodeUnicodeScript: {
             bool own[256];
             if (!n8_itemBytes(c, j, n, own)) return false;
             for (int b = 0; b < 256; ++b) set[b] = set[b] || own[b];
@@ -1068,7 +1072,18 @@ bool n8_lazyTry(Ctx& c, Kel32s i, const RegExpNode& item, Kel32s max, Kel32s nex
     const bool prune = c.depth >= 0;
     const Kel32s nextByte = n8_nextByte(c, next);
     const bool* nextSet = c.depth >= kSkipDepth ? n8_nextSet(c, next) : nullptr;
+    const bool* table = item.kind == kNodeLetterRange      ? n8_rangeTableOf(item.a, item.opts)
+                        : item.kind == kNodeCharacterClass ? n8_classMapOf(c, i)
+                                                           : nullptr;
     for (;;) {
+        // Over ASCII bytes the item takes and the rest cannot start with, the loop below would only take one more
+        // repetition per byte: do that in one pass.
+        if (table && nextByte >= 0) {
+            while (count < max && pos < c.end && *pos != nextByte && *pos < 0x80 && table[*pos]) {
+                ++pos;
+                ++count;
+            }
+        }
         if (n8_tryWorthIt(c, prune, nextByte, nextSet, next, pos)) {
             // Taking one more repetition is worth an entry only if one more can match.
             const bool more =
@@ -1505,6 +1520,17 @@ bool n8_itemBytes(const Ctx& c, Kel32s j, const RegExpNode& n, bool* set) {
             }
             return true;
         }
+        case kNodeLetterUtf8:
+        case kNodeUnicodeCategory:
+        case kNodeUnicodeRange:
+        case kNodeUnicodeScript:
+            // An ASCII byte is its own code point; any other byte may start a character that passes (or is taken
+            // as a code point by itself when the sequence is invalid).
+            for (int b = 0; b < 256; ++b) {
+                set[b] =
+                    b >= 0x80 || n8_ownsCheckUnicodeSymbol(b, n, n.kind == kNodeLetterUtf8 && n8_caseless(n.opts)) == 0;
+            }
+            return true;
         default:
             return false;
     }
@@ -1624,7 +1650,9 @@ Result n8_findFirst(Ctx& c, const Kel8u* s, Kel32s n, Anchor anchor) {
                 }
                 if (!useFirst || anchor != kAnchorNone) break;
                 if (usePair || !c.usePair) {
-                    p += n8_regExpPairScan(c.pair, p, static_cast<Kel32s>(end - p));
+                    // Dense sets pass most positions: test this one before setting up the vector scan.
+                    const bool here = p < end && c.pair.first[*p] && (p + 1 == end || c.pair.second[p[1]]);
+                    if (!here) p += n8_regExpPairScan(c.pair, p, static_cast<Kel32s>(end - p));
                 } else {
                     while (p < end && !c.first[*p]) ++p;
                 }

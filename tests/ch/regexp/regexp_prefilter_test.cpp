@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <string>
 #include <vector>
 
 #include "ch/regexp/regexp_prefilter.h"
+#include "kelch.h"
 
 namespace {
 
@@ -66,6 +68,53 @@ TEST(RegExpPrefilter, LastByteNeedsNoSecond) {
     EXPECT_EQ(n8_regExpPairScan(f, text, len), len);          // "Ta" and "Tx" fail on their second bytes
     EXPECT_EQ(n8_regExpPairScan(f, text, len - 1), len - 2);  // a T in the last byte passes on its own
     EXPECT_EQ(n8_regExpPairScan(f, text, 2), 2);
+}
+
+// All matches of a pattern with the `g` option in the given subject format, as "offset+length" records.
+std::string findAll(const std::string& pattern, const std::string& subject, int format) {
+    int size = 0;
+    if (kelsRegExpGetSize(pattern.c_str(), &size) != kelStatusOk) return "size error";
+    std::vector<Kel8u> block(static_cast<std::size_t>(size));
+    auto* re = reinterpret_cast<RegExpState*>(block.data());
+    int err = 0;
+    if (kelsRegExpInit(pattern.c_str(), "g", re, &err) != kelStatusOk) return "compile error";
+    kelsRegExpSetFormat(format, re);
+    std::vector<RegExpMatchRecord> rec(subject.size() + 2);
+    int n = static_cast<int>(rec.size());
+    const auto* src = reinterpret_cast<const Kel8u*>(subject.data());
+    const KelStatus st = kelsRegExpFind_8u(src, static_cast<int>(subject.size()), re, rec.data(), &n);
+    std::string out = "status " + std::to_string(st) + ":";
+    for (int k = 0; k < n && st >= 0; ++k) {
+        out += " " + std::to_string(rec[k].pFind ? rec[k].pFind - src : -1) + "+" + std::to_string(rec[k].lenFind);
+    }
+    return out;
+}
+
+// The start-position search skips positions by the first bytes (and the byte after) of every match, found through
+// options, anchors, groups and Unicode items. A never-taken first alternative that starts with a look-ahead hides
+// all of that, so the same pattern behind it is searched at every position: both must report the same matches.
+TEST(RegExpPrefilter, SkippingStartsChangesNoMatch) {
+    const char* patterns[] = {"(?i)tom|sawyer|of",
+                              "(?i)(?:th|wh)e[nr]?\\b",
+                              "(?m)^[a-z]{2,5}",
+                              "(?:[A-Z][a-z]+\\s+){2,}[A-Z][a-z]+",
+                              "(?:(?:25[0-5]|2[0-4][0-9]|[01]?[0-9][0-9]?)\\.){3}[0-9]+",
+                              "\\p{Lu}\\p{Ll}+",
+                              "\\p{Greek}+",
+                              "\\b(?:[Oo]f|th)\\s",
+                              "(?:ab|\\d)[x\\d]",
+                              ".{2,4}(?:Tom|Sawyer)",
+                              "(?:[^,\\n]*?,){2}"};
+    const std::string subject =
+        "Tom Sawyer of THE town\n192.168.1.20 and 10.0.0.255x\nThen When the Old Man Said,, a,b,c\n"
+        "\xce\x91\xce\xbb\xcf\x86\xce\xb1 \xc3\x89cole \xc9t\xe9 ab1 abx 12 \xff\xfe Of th \n"
+        "xxTom river, Sawyer\n\nwhen";
+    for (const char* pat : patterns) {
+        for (int format = 0; format <= 1; ++format) {
+            EXPECT_EQ(findAll(pat, subject, format), findAll(std::string("(?:(?!)|") + pat + ")", subject, format))
+                << pat << " format " << format;
+        }
+    }
 }
 
 }  // namespace
