@@ -338,8 +338,8 @@ bool writeAll(std::FILE* f, const std::vector<std::uint8_t>& bytes) {
 }
 
 // Streams in through a compressor to out. Reports its own errors with `label`.
-bool compressStream(std::FILE* in, std::FILE* out, Compressor& c, const std::string& label,
-                    const std::string& outLabel, std::uint64_t totalBytes) {
+bool compressStream(std::FILE* in, std::FILE* out, Compressor& c, const std::string& label, const std::string& outLabel,
+                    std::uint64_t totalBytes) {
     Progress progress(label, totalBytes);
     std::vector<std::uint8_t> buf(1 << 20);
     for (;;) {
@@ -548,8 +548,8 @@ bool compressFile(const std::string& name, const Options& o) {
         reportError(outName + " already exists; use --force to overwrite");
         return false;
     }
-    std::string tmp = outName + ".kel-XXXXXX";
-    const int fd = mkstemp(tmp.data());
+    std::string tmp;
+    const int fd = createTempFile(outName + ".kel-XXXXXX", &tmp);
     if (fd < 0) {
         std::fclose(in);
         reportError(outName + ": " + std::strerror(errno));
@@ -559,6 +559,7 @@ bool compressFile(const std::string& name, const Options& o) {
     if (!out) {
         close(fd);
         unlink(tmp.c_str());
+        releaseTempFile();
         std::fclose(in);
         reportError(outName + ": " + std::strerror(errno));
         return false;
@@ -576,10 +577,9 @@ bool compressFile(const std::string& name, const Options& o) {
         ok = false;
     }
     if (ok) ok = publish(tmp, outName, o.force);
-    if (!ok) {
-        unlink(tmp.c_str());
-        return false;
-    }
+    if (!ok) unlink(tmp.c_str());
+    releaseTempFile();
+    if (!ok) return false;
     if (!o.keep && unlink(name.c_str()) != 0) {
         reportError(name + ": " + std::strerror(errno));
         return false;
@@ -595,6 +595,7 @@ int cmdCompress(int argc, char** argv) {
     const int parsed = parseOptions(argc, argv, o, helpShown);
     if (parsed != kExitOk || helpShown) return parsed;
     if (o.files.empty()) o.files.push_back("-");
+    installTempFileCleanup();
     int status = kExitOk;
     for (const std::string& name : o.files) {
         const bool ok = name == "-" ? compressStdin(o) : compressFile(name, o);

@@ -58,9 +58,13 @@ const std::vector<Format>& formats() {
         {"deflate", {".deflate"}, nullptr, decodeInflate<InflateFormat::Deflate>},
         {"lz4", {".lz4"}, isLz4FrameMagic, lz4FrameDecompress},
         {"bzip2", {".bz2"}, isBzip2Magic, bzip2Decompress},
-        {"lzo", {".lzo"}, isLzopMagic,
+        {"lzo",
+         {".lzo"},
+         isLzopMagic,
          [](const ByteSource& in, const ByteSink& out, bool*) { return lzopDecompress(in, out); }},
-        {"lzss", {".lzss"}, isLzssMagic,
+        {"lzss",
+         {".lzss"},
+         isLzssMagic,
          [](const ByteSource& in, const ByteSink& out, bool*) { return lzssDecompress(in, out); }},
     };
     return kFormats;
@@ -164,16 +168,17 @@ bool decompressStdin(const Options& opt) {
 }
 
 bool decompressFile(const std::string& name, const Options& opt) {
+    // A missing file is reported as such before its name is judged: "unknown suffix" would hide the real problem.
+    struct stat st {};
+    if (stat(name.c_str(), &st) != 0) {
+        reportError(name + ": " + std::strerror(errno));
+        return false;
+    }
     std::string outName;
     const Format* fmt = formatBySuffix(name, &outName);
     if (opt.format) fmt = opt.format;
     if (!fmt || (!opt.toStdout && outName.empty())) {
         reportError(name + ": unknown suffix -- ignored");
-        return false;
-    }
-    struct stat st {};
-    if (stat(name.c_str(), &st) != 0) {
-        reportError(name + ": " + std::strerror(errno));
         return false;
     }
     if (S_ISDIR(st.st_mode)) {
@@ -208,8 +213,8 @@ bool decompressFile(const std::string& name, const Options& opt) {
         reportError(outName + ": already exists; use -f to overwrite");
         return false;
     }
-    std::string tmpName = outName + ".kel-XXXXXX";
-    const int fd = mkstemp(tmpName.data());
+    std::string tmpName;
+    const int fd = createTempFile(outName + ".kel-XXXXXX", &tmpName);
     if (fd < 0) {
         std::fclose(in);
         reportError(outName + ": " + std::strerror(errno));
@@ -219,6 +224,7 @@ bool decompressFile(const std::string& name, const Options& opt) {
     if (!out) {
         close(fd);
         unlink(tmpName.c_str());
+        releaseTempFile();
         std::fclose(in);
         reportError(outName + ": " + std::strerror(errno));
         return false;
@@ -232,8 +238,9 @@ bool decompressFile(const std::string& name, const Options& opt) {
         if (std::rename(tmpName.c_str(), outName.c_str()) != 0)
             err = std::string("cannot rename: ") + std::strerror(errno);
     }
+    if (!err.empty()) unlink(tmpName.c_str());
+    releaseTempFile();
     if (!err.empty()) {
-        unlink(tmpName.c_str());
         reportError(name + ": " + err);
         return false;
     }
@@ -309,6 +316,7 @@ int cmdDecompress(int argc, char** argv) {
         }
     }
     if (files.empty()) files.push_back("-");
+    installTempFileCleanup();
     int status = kExitOk;
     for (const auto& name : files) {
         const bool ok = name == "-" ? decompressStdin(opt) : decompressFile(name, opt);

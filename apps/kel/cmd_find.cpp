@@ -21,10 +21,12 @@ void printFindUsage(std::FILE* out) {
                  "Usage: kel find PATTERN [FILE...]\n"
                  "Print the byte offset (from 0) of every occurrence of PATTERN, taken as a fixed string of bytes,\n"
                  "in each FILE (standard input when there is none, or for -), one per line; overlapping occurrences\n"
-                 "are all printed. With more than one FILE each line reads FILE:OFFSET.\n");
+                 "are all printed. With more than one FILE each line reads FILE:OFFSET.\n"
+                 "Exit status: 0 if PATTERN was found, 1 if not, 2 on an error.\n");
 }
 
-bool findInFile(const std::string& name, const std::string& pattern, bool prefixName) {
+// Returns false on a read error; adds the occurrences found to *pFound.
+bool findInFile(const std::string& name, const std::string& pattern, bool prefixName, long long* pFound) {
     std::FILE* f = openInput(name);
     if (!f) return false;
     const Kel8u* pat = reinterpret_cast<const Kel8u*>(pattern.data());
@@ -34,7 +36,8 @@ bool findInFile(const std::string& name, const std::string& pattern, bool prefix
     size_t have = 0;     // bytes in buf
     long long base = 0;  // file offset of buf[0]
     size_t n;
-    while ((n = std::fread(buf.data() + have, 1, kPiece, f)) > 0) {
+    // A failed write ends the search: there is no point reading on into a full disk or a closed pipe.
+    while (!stdoutFailed() && (n = std::fread(buf.data() + have, 1, kPiece, f)) > 0) {
         have += n;
         int from = 0;
         int index;
@@ -46,6 +49,7 @@ bool findInFile(const std::string& name, const std::string& pattern, bool prefix
             } else {
                 std::printf("%lld\n", offset);
             }
+            ++*pFound;
             from += index + 1;
         }
         if (have > keep) {
@@ -71,7 +75,7 @@ int cmdFind(int argc, char** argv) {
             optionsDone = true;
         } else if (!optionsDone && a == "--help") {
             printFindUsage(stdout);
-            return kExitOk;
+            return finishStdout(kExitOk);
         } else if (!optionsDone && a.size() > 1 && a[0] == '-' && args.empty()) {
             reportError("find: unknown option '" + a + "' (use -- before a pattern that starts with -)");
             return kExitUsage;
@@ -87,11 +91,13 @@ int cmdFind(int argc, char** argv) {
     const std::string pattern = args[0];
     std::vector<std::string> files(args.begin() + 1, args.end());
     if (files.empty()) files.push_back("-");
-    int status = kExitOk;
-    for (const auto& name : files) {
-        if (!findInFile(name, pattern, files.size() > 1)) status = kExitFailure;
+    // Statuses as grep's: 0 when something was found, 1 when nothing was, 2 when a file could not be read.
+    long long found = 0;
+    bool ok = true;
+    for (size_t i = 0; i < files.size() && !stdoutFailed(); ++i) {
+        ok = findInFile(files[i], pattern, files.size() > 1, &found) && ok;
     }
-    return status;
+    return finishStdout(!ok ? kExitTrouble : found > 0 ? kExitOk : kExitFailure);
 }
 
 }  // namespace kel::app

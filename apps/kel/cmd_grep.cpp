@@ -1,20 +1,21 @@
 // apps/kel/cmd_grep.cpp - `kel grep`: print the lines of files that match a regular expression.
 //
 // Files are read in 1 MiB pieces; complete lines are searched one at a time (without their newline) and the
-// unfinished last line of a piece is carried into the next, so a line may be longer than a piece. With -o the
-// search restarts after each match on the rest of the line, which the pattern then sees as a subject start.
+// unfinished last line of a piece is carried into the next, so a line may be longer than a piece. With -o every
+// match comes from one search over the whole line (line_matches.h), so `^`, `\b` and look-behinds see the bytes
+// before each match as grep's do.
 //
 // A line whose search fails (the match limit runs out on a pathological line) is reported on stderr with its file
 // and line number, and the search goes on with the next line: one bad line costs its own result, not the rest of
-// the file, and the command ends with status 2 as grep does after an error. A line whose first search fails is
-// neither selected nor rejected (so -v does not print it either); with -o the parts printed before a later failure
-// stand.
+// the file, and the command ends with status 2 as grep does after an error. A line whose search fails is neither
+// selected nor rejected (so -v does not print it either), and with -o prints nothing.
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "kel/commands.h"
 #include "kel/io_util.h"
+#include "kel/line_matches.h"
 #include "kelch.h"
 
 namespace kel::app {
@@ -37,50 +38,35 @@ struct GrepOptions {
     bool invert = false, count = false, number = false, only = false, prefixName = false;
 };
 
-struct Matcher {
-    std::vector<std::uint8_t> block;
-    RegExpState* state() { return reinterpret_cast<RegExpState*>(block.data()); }
-};
-
 // The status of the failed search on a search error (the line's output may be partial with -o), else 1 when the
 // line is selected and 0 when it is not.
-int grepLine(Matcher& m, const GrepOptions& o, const std::string& name, long long lineNo, const Kel8u* line, int len,
-             long long* pSelected) {
-    RegExpMatchRecord rec[1];
-    int n = 1;
-    static const Kel8u kEmpty[1] = {0};
-    const Kel8u* src = len ? line : kEmpty;
-    KelStatus st = kelsRegExpFind_8u(src, len, m.state(), rec, &n);
+int grepLine(LineMatcher& m, const GrepOptions& o, const std::string& label, long long lineNo, const Kel8u* line,
+             int len, long long* pSelected) {
+    const bool listMatches = o.only && !o.invert && !o.count;
+    bool hit = false;
+    const KelStatus st = listMatches ? m.all(line, len) : m.first(line, len, &hit);
     if (st < 0) return st;
-    const bool hit = n > 0;
+    if (listMatches) hit = m.count() > 0;
     if (hit == o.invert) return 0;
     ++*pSelected;
-    if (o.count) return 1;
+    if (o.count || (o.only && o.invert)) return 1;
     auto prefix = [&]() {
-        if (o.prefixName) std::printf("%s:", name.c_str());
+        if (o.prefixName) std::printf("%s:", label.c_str());
         if (o.number) std::printf("%lld:", lineNo);
     };
-    if (!o.only || o.invert) {
-        if (o.only) return 1;
+    if (!listMatches) {
         prefix();
         std::fwrite(line, 1, static_cast<size_t>(len), stdout);
         std::fputc('\n', stdout);
         return 1;
     }
-    int from = 0;
-    while (n > 0) {
-        const int start = static_cast<int>(rec[0].pFind - src);
-        const int mlen = rec[0].lenFind;
-        if (mlen > 0) {
-            prefix();
-            std::fwrite(src + start, 1, static_cast<size_t>(mlen), stdout);
-            std::fputc('\n', stdout);
-        }
-        from = start + (mlen > 0 ? mlen : 1);
-        if (from > len) break;
-        n = 1;
-        st = kelsRegExpFind_8u(src + from, len - from, m.state(), rec, &n);
-        if (st < 0) return st;
+    // Empty matches select the line but print nothing, as with grep -o.
+    for (int i = 0; i < m.count(); ++i) {
+        const RegExpMatchRecord& r = m.record(i, 0);
+        if (r.lenFind <= 0) continue;
+        prefix();
+        std::fwrite(r.pFind, 1, static_cast<size_t>(r.lenFind), stdout);
+        std::fputc('\n', stdout);
     }
     return 1;
 }
@@ -94,9 +80,10 @@ void reportLineError(const std::string& name, long long lineNo, int status) {
 }
 
 // Returns false on a read error or when the search of a line failed; adds the selected lines to *pSelected.
-bool grepFile(Matcher& m, const GrepOptions& o, const std::string& name, long long* pSelected) {
+bool grepFile(LineMatcher& m, const GrepOptions& o, const std::string& name, long long* pSelected) {
     std::FILE* f = openInput(name);
     if (!f) return false;
+    const std::string label = name == "-" ? "(standard input)" : name;
     std::vector<Kel8u> buf;
     long long lineNo = 0, selected = 0;
     bool ok = true;
@@ -105,18 +92,19 @@ bool grepFile(Matcher& m, const GrepOptions& o, const std::string& name, long lo
     bool eof = false;
     auto line = [&](const Kel8u* p, size_t len) {
         ++lineNo;
-        const int r = grepLine(m, o, name, lineNo, p, static_cast<int>(len), &selected);
+        const int r = grepLine(m, o, label, lineNo, p, static_cast<int>(len), &selected);
         if (r < 0) {
-            reportLineError(name, lineNo, r);
+            reportLineError(label, lineNo, r);
             ok = false;
         }
     };
-    while (!eof) {
+    // A failed write ends the file: there is no point reading on into a full disk or a closed pipe.
+    while (!eof && !stdoutFailed()) {
         n = std::fread(piece.data(), 1, kPiece, f);
         if (n == 0) eof = true;
         buf.insert(buf.end(), piece.begin(), piece.begin() + static_cast<long>(n));
         size_t start = 0;
-        for (size_t i = 0; i < buf.size(); ++i) {
+        for (size_t i = 0; i < buf.size() && !stdoutFailed(); ++i) {
             if (buf[i] != '\n') continue;
             line(buf.data() + start, i - start);
             start = i + 1;
@@ -133,7 +121,7 @@ bool grepFile(Matcher& m, const GrepOptions& o, const std::string& name, long lo
     }
     if (f != stdin) std::fclose(f);
     if (o.count) {
-        if (o.prefixName) std::printf("%s:", name.c_str());
+        if (o.prefixName) std::printf("%s:", label.c_str());
         std::printf("%lld\n", selected);
     }
     *pSelected += selected;
@@ -153,7 +141,7 @@ int cmdGrep(int argc, char** argv) {
             optionsDone = true;
         } else if (!optionsDone && a == "--help") {
             printGrepUsage(stdout);
-            return kExitOk;
+            return finishStdout(kExitOk);
         } else if (!optionsDone && args.empty() && a.size() > 1 && a[0] == '-') {
             for (size_t k = 1; k < a.size(); ++k) {
                 switch (a[k]) {
@@ -185,15 +173,13 @@ int cmdGrep(int argc, char** argv) {
         printGrepUsage(stderr);
         return kExitUsage;
     }
-    Matcher m;
-    int size = 0;
-    if (kelsRegExpGetSize(args[0].c_str(), &size) != kelStatusOk) {
+    LineMatcher m;
+    int errOffset = 0;
+    const KelStatus st = m.init(args[0], caseless ? "i" : "", &errOffset);
+    if (st == kelStatusBadSize) {
         reportError("grep: pattern too long");
         return kExitUsage;
     }
-    m.block.resize(static_cast<size_t>(size));
-    int errOffset = 0;
-    const KelStatus st = kelsRegExpInit(args[0].c_str(), caseless ? "i" : "", m.state(), &errOffset);
     if (st != kelStatusOk) {
         reportError("grep: bad pattern at offset " + std::to_string(errOffset) + " (status " + std::to_string(st) +
                     ")");
@@ -204,9 +190,8 @@ int cmdGrep(int argc, char** argv) {
     o.prefixName = files.size() > 1;
     long long selected = 0;
     bool ok = true;
-    for (const auto& f : files) ok = grepFile(m, o, f, &selected) && ok;
-    if (!ok) return 2;
-    return selected > 0 ? kExitOk : kExitFailure;
+    for (size_t i = 0; i < files.size() && !stdoutFailed(); ++i) ok = grepFile(m, o, files[i], &selected) && ok;
+    return finishStdout(!ok ? kExitTrouble : selected > 0 ? kExitOk : kExitFailure);
 }
 
 }  // namespace kel::app

@@ -35,7 +35,7 @@ int cmdRegex(int argc, char** argv) {
         const std::string a = argv[i];
         if (!optionsDone && a == "--help") {
             printRegexUsage(stdout);
-            return kExitOk;
+            return finishStdout(kExitOk);
         } else if (!optionsDone && a == "--") {
             optionsDone = true;
         } else if (!optionsDone && a == "--dump") {
@@ -77,7 +77,7 @@ int cmdRegex(int argc, char** argv) {
         return kExitFailure;
     }
     std::fputs(n8_regExpDump(state).c_str(), stdout);
-    return kExitOk;
+    return finishStdout(kExitOk);
 }
 
 }  // namespace kel::app

@@ -30,10 +30,18 @@ bool sumFile(const std::string& name, Algorithm alg, Kel32u& out) {
     std::size_t n;
     while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) {
         switch (alg) {
-            case Algorithm::Adler32: kelsAdler32_8u(buf, int(n), &value); break;
-            case Algorithm::Crc32: kelsCRC32_8u(buf, int(n), &value); break;
-            case Algorithm::Crc32c: kelsCRC32C_8u(buf, Kel32u(n), &value); break;
-            case Algorithm::Bzip2Crc: kelsCRC32_BZ2_8u(buf, int(n), &value); break;
+            case Algorithm::Adler32:
+                kelsAdler32_8u(buf, int(n), &value);
+                break;
+            case Algorithm::Crc32:
+                kelsCRC32_8u(buf, int(n), &value);
+                break;
+            case Algorithm::Crc32c:
+                kelsCRC32C_8u(buf, Kel32u(n), &value);
+                break;
+            case Algorithm::Bzip2Crc:
+                kelsCRC32_BZ2_8u(buf, int(n), &value);
+                break;
         }
     }
     const bool ok = !std::ferror(f);
@@ -55,7 +63,7 @@ int cmdSum(int argc, char** argv) {
             optionsDone = true;
         } else if (!optionsDone && a == "--help") {
             printSumUsage(stdout);
-            return kExitOk;
+            return finishStdout(kExitOk);
         } else if (!optionsDone && a == "--adler32") {
             alg = Algorithm::Adler32;
         } else if (!optionsDone && a == "--crc32") {
@@ -75,6 +83,7 @@ int cmdSum(int argc, char** argv) {
     if (files.empty()) files.push_back("-");
     int status = kExitOk;
     for (const auto& name : files) {
+        if (stdoutFailed()) break;
         Kel32u value;
         if (!sumFile(name, alg, value)) {
             status = kExitFailure;
@@ -82,7 +91,7 @@ int cmdSum(int argc, char** argv) {
         }
         std::printf("%08x  %s\n", value, name.c_str());
     }
-    return status;
+    return finishStdout(status);
 }
 
 }  // namespace kel::app

@@ -16,7 +16,7 @@ int cmdVersion(int argc, char** /*argv*/) {
     for (const LibraryVersion* v : {keldcGetLibVersion(), kelchGetLibVersion()}) {
         std::printf("%s %s, built %s, target %s\n", v->name, v->version, v->buildDate, v->targetCpu);
     }
-    return kExitOk;
+    return finishStdout(kExitOk);
 }
 
 }  // namespace kel::app

@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
@@ -11,7 +12,95 @@
 
 namespace kel::app {
 
-void reportError(const std::string& what) { std::fprintf(stderr, "kel: %s\n", what.c_str()); }
+void reportError(const std::string& what) {
+    std::fprintf(stderr, "kel: %s\n", what.c_str());
+}
+
+namespace {
+
+int firstWriteErrno = 0;  // errno of the first failed write to standard output, 0 while none failed
+
+// The temporary file the signal handler removes. The name lives in a fixed buffer because the handler may only
+// use async-signal-safe calls: it cannot touch a std::string that the interrupted code may be reallocating. The
+// tool's own names are far shorter than PATH_MAX-sized buffers; a longer one is simply not armed.
+char tempPath[4096];
+volatile std::sig_atomic_t tempArmed = 0;
+
+constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+void onFatalSignal(int sig) {
+    const int savedErrno = errno;
+    if (tempArmed) unlink(tempPath);
+    errno = savedErrno;
+    // SA_RESETHAND restored the default action and SA_NODEFER left the signal unblocked: this ends the process.
+    raise(sig);
+}
+
+sigset_t cleanupSignalSet() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int sig : kCleanupSignals) sigaddset(&set, sig);
+    return set;
+}
+
+}  // namespace
+
+bool stdoutFailed() {
+    if (!std::ferror(stdout)) return false;
+    if (firstWriteErrno == 0) firstWriteErrno = errno ? errno : EIO;
+    return true;
+}
+
+int finishStdout(int status) {
+    bool failed = stdoutFailed();
+    if (!failed && std::fflush(stdout) != 0) {
+        firstWriteErrno = errno ? errno : EIO;
+        failed = true;
+    }
+    if (std::fclose(stdout) != 0 && !failed) {
+        firstWriteErrno = errno ? errno : EIO;
+        failed = true;
+    }
+    if (!failed) return status;
+    reportError(std::string("write error: ") + std::strerror(firstWriteErrno));
+    return kExitTrouble;
+}
+
+void installTempFileCleanup() {
+    struct sigaction sa {};
+    sa.sa_handler = onFatalSignal;
+    sa.sa_mask = cleanupSignalSet();
+    sa.sa_flags = SA_RESETHAND | SA_NODEFER;
+    for (int sig : kCleanupSignals) {
+        struct sigaction old {};
+        if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
+        sigaction(sig, &sa, nullptr);
+    }
+}
+
+int createTempFile(const std::string& nameTemplate, std::string* pName) {
+    if (nameTemplate.size() >= sizeof tempPath) {
+        errno = ENAMETOOLONG;
+        return -1;
+    }
+    const sigset_t set = cleanupSignalSet();
+    sigset_t old;
+    pthread_sigmask(SIG_BLOCK, &set, &old);
+    std::memcpy(tempPath, nameTemplate.c_str(), nameTemplate.size() + 1);
+    const int fd = mkstemp(tempPath);
+    const int savedErrno = errno;
+    if (fd >= 0) {
+        *pName = tempPath;
+        tempArmed = 1;
+    }
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    errno = savedErrno;
+    return fd;
+}
+
+void releaseTempFile() {
+    tempArmed = 0;
+}
 
 std::FILE* openInput(const std::string& name) {
     if (name == "-") return stdin;
@@ -58,7 +147,8 @@ void Progress::advance(std::uint64_t bytes) {
     lastDraw_ = now;
     drawn_ = true;
     if (total_ > 0) {
-        std::fprintf(stderr, "\rkel: %s: %3u%%", label_.c_str(), unsigned(done_ * 100 / total_ > 100 ? 100 : done_ * 100 / total_));
+        std::fprintf(stderr, "\rkel: %s: %3u%%", label_.c_str(),
+                     unsigned(done_ * 100 / total_ > 100 ? 100 : done_ * 100 / total_));
     } else {
         std::fprintf(stderr, "\rkel: %s: %llu MB", label_.c_str(), static_cast<unsigned long long>(done_ >> 20));
     }

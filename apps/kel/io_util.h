@@ -12,9 +12,33 @@ namespace kel::app {
 constexpr int kExitOk = 0;
 constexpr int kExitFailure = 1;  // a file could not be processed (the others still are)
 constexpr int kExitUsage = 2;    // bad command line
+constexpr int kExitTrouble = 2;  // the output is incomplete: a write failed, or a line could not be searched
 
 // Prints "kel: <what>" on stderr.
 void reportError(const std::string& what);
+
+// Standard output as GNU tools treat it: a command stops at the first failed write instead of producing the rest
+// of its output into a full disk or a closed pipe, and ends with status 2 and "kel: write error: <reason>".
+// stdoutFailed() is cheap enough to call after every line; it keeps the errno of the first failure, before later
+// calls can overwrite it.
+bool stdoutFailed();
+
+// Flushes and closes standard output. Returns status unchanged when every write succeeded; otherwise reports the
+// write error and returns 2.
+int finishStdout(int status);
+
+// Removal of a temporary output file when SIGINT, SIGTERM or SIGHUP ends the process, as gzip does: the handler
+// unlinks the file and re-raises the signal with its default action, so the exit status still shows the signal.
+// Signals the process ignores stay ignored.
+void installTempFileCleanup();
+
+// Creates a temporary file from a mkstemp template (ending in XXXXXX) and arms its removal on those signals. The
+// signals are blocked while the file is created and the name recorded, so no signal can leave it behind. Returns
+// the descriptor, or -1 with errno set; *pName receives the file's name.
+int createTempFile(const std::string& nameTemplate, std::string* pName);
+
+// Disarms the removal once the temporary file has been renamed into place or removed.
+void releaseTempFile();
 
 // Reads a whole file ("-" is standard input). Returns false and reports "kel: NAME: reason" on failure.
 bool readWholeFile(const std::string& name, std::vector<std::uint8_t>& out);

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# tests/ch/regexp/kel_grep_test.sh - `kel grep` on lines whose search exceeds the match limit.
+# tests/ch/regexp/kel_grep_test.sh - `kel grep` on lines whose search exceeds the match limit, and grep -o.
 #
 # Usage: kel_grep_test.sh KEL
 # The pathological line is a long run of 'a' before "!b": `(a+)+b` fails on it only after trying every way of
@@ -47,4 +47,28 @@ status=0
 "$kel" grep plum "$work/two.txt" > /dev/null || status=$?
 [ "$status" -eq 1 ] || fail "status $status with no line selected, want 1"
 
+# -o takes every match from the whole line: `^` only at the line start, `\b` and look-behinds with the bytes before
+# the match in view, and empty matches print nothing. GNU grep -oP is the reference where it has PCRE.
+[ "$(echo 'CHAPTER I' | "$kel" grep -o '^[A-Z]')" = C ] || fail "-o '^[A-Z]' matches after the line start"
+[ "$(echo 'aaa' | "$kel" grep -o '^a' | wc -l)" -eq 1 ] || fail "-o '^a' on aaa"
+[ "$(echo 'xab ab' | "$kel" grep -o '\bab')" = ab ] || fail "-o '\bab' takes the word boundary at a match end"
+[ "$(echo 'aab' | "$kel" grep -o '(?<=a)a|b')" = "$(printf 'a\nb')" ] || fail "-o look-behind"
+[ "$(echo 'abc' | "$kel" grep -c -o 'x*')" = 1 ] || fail "-o with only empty matches selects the line"
+[ -z "$(echo 'abc' | "$kel" grep -o 'x*')" ] || fail "-o prints empty matches"
+if echo a | grep -qP a 2> /dev/null; then
+    printf 'CHAPTER I. Down the Rabbit-Hole\n\nAlice was beginning to get very tired of sitting by her\n' > "$work/t.txt"
+    printf 'sister on the bank, and of having nothing to do: once or twice she had\n  peeped  into\n' >> "$work/t.txt"
+    printf 'caf\303\251 na\303\257ve \342\202\254uro\n' >> "$work/t.txt"
+    for p in '^.' '^\w+' '\b\w' '\w\b' '(?<=\s)\w+' '(?<!\w)t\w*' '\B.\B' 'e$' '.$' '(?<=^..).' '^\s*\S' 'a|(b)' \
+             '(\w)\1' '\Gx'; do
+        "$kel" grep -o -n "$p" "$work/t.txt" > "$work/kel.out" || true
+        grep -o -n -P "$p" "$work/t.txt" > "$work/grep.out" || true
+        cmp -s "$work/kel.out" "$work/grep.out" || fail "-o '$p' differs from grep -oP: $(diff "$work/kel.out" "$work/grep.out" | head -5)"
+    done
+fi
+
+# Standard input is labelled as grep labels it when names are shown.
+printf 'apple\n' > "$work/three.txt"
+[ "$(printf 'apple\n' | "$kel" grep apple - "$work/three.txt" | head -1)" = "(standard input):apple" ] ||
+    fail "standard input is not labelled (standard input)"
 echo "kel grep reports lines over the match limit and searches on"
