@@ -5,7 +5,8 @@
 // through) and never stops the tool. The converters read a character cut off by the end of their source as
 // malformed, so a piece must not end inside a character: an incomplete UTF-8 sequence, a lone high surrogate or
 // an odd byte at the end of a piece is carried over to the next one and converted as it stands only at the real
-// end of the input.
+// end of the input. Sequences that are well formed but name no character (encoded surrogates, values above
+// U+10FFFF) are malformed input too: the tool takes them apart before the converter would accept them.
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -28,7 +29,8 @@ void printIconvUsage(std::FILE* out) {
                  "Convert each FILE (standard input when there is none, or for -) and write the result to standard\n"
                  "output. ENCODING is utf-8, utf-16le or utf-16be. Malformed input is converted, not rejected: a\n"
                  "byte that is not part of a valid UTF-8 sequence becomes the character of the same value (its\n"
-                 "Latin-1 reading) and unpaired UTF-16 surrogates are kept. No byte-order mark is read or written.\n"
+                 "Latin-1 reading; this includes encoded surrogates and sequences above U+10FFFF) and unpaired\n"
+                 "UTF-16 surrogates are kept. No byte-order mark is read or written.\n"
                  "Converting an encoding to itself copies the input unchanged.\n");
 }
 
@@ -103,14 +105,38 @@ private:
 
     static bool emit(const void* p, size_t n) { return n == 0 || std::fwrite(p, 1, n, stdout) == n; }
 
+    // The library's converter also accepts sequences that are well formed but name no character: encoded
+    // surrogates (ED A0..BF ..), code points above U+10FFFF (F4 90..BF .., F5..F7 ..) and the old five- and
+    // six-byte forms (F8..FD ..). It would turn them into other, valid characters (F4 90 80 80 into U+10000), so
+    // they are cut out here and given the documented fallback: each byte becomes the character of its value. The
+    // lead byte is converted here; the continuation bytes after it are malformed on their own, and the library
+    // already reads those as Latin-1.
+    static bool namesNoCharacter(const Kel8u* p, size_t avail) {
+        if (avail < 2 || (p[1] & 0xC0) != 0x80) return false;
+        if (p[0] == 0xED) return p[1] >= 0xA0;
+        if (p[0] == 0xF4) return p[1] >= 0x90;
+        return p[0] >= 0xF5 && p[0] <= 0xFD;
+    }
+
     bool fromUtf8(size_t n) {
         std::vector<Kel16u> out(kPiece);
+        const bool bigEndian = to_ == Encoding::Utf16Be;
         size_t at = 0;
         while (at < n) {
-            Kel32u srcLen = static_cast<Kel32u>(n - at), dstLen = static_cast<Kel32u>(out.size());
-            kelsConvertUTF_8u16u(pending_.data() + at, &srcLen, out.data(), &dstLen, to_ == Encoding::Utf16Be ? 1 : 0);
-            if (!emit(out.data(), dstLen * 2u)) return false;
-            at += srcLen;
+            size_t stop = at;
+            while (stop < n && !namesNoCharacter(pending_.data() + stop, n - stop)) ++stop;
+            while (at < stop) {
+                Kel32u srcLen = static_cast<Kel32u>(stop - at), dstLen = static_cast<Kel32u>(out.size());
+                kelsConvertUTF_8u16u(pending_.data() + at, &srcLen, out.data(), &dstLen, bigEndian ? 1 : 0);
+                if (!emit(out.data(), dstLen * 2u)) return false;
+                at += srcLen;
+            }
+            if (at < n) {
+                const Kel8u lead = pending_[at];
+                const Kel8u unit[2] = {bigEndian ? Kel8u(0) : lead, bigEndian ? lead : Kel8u(0)};
+                if (!emit(unit, 2)) return false;
+                ++at;
+            }
         }
         return true;
     }

@@ -47,10 +47,29 @@ cmp -s "$work/whole.out" "$work/pieces.out" || fail "malformed input converts di
 
 printf 'abc' | "$kel" iconv --from utf-16le --to utf-8 > /dev/null 2>&1 && fail "an odd UTF-16 byte count must fail"
 
+# Well-formed sequences that name no character (encoded surrogates, values above U+10FFFF, five-byte forms) are
+# malformed input: each byte becomes the character of its value, as the help says; neighbours convert normally.
+for hex in 'f4 90 80 80' 'ed a0 80' 'ed bf bf' 'f5 80 80 80' 'f8 88 80 80 80' 'c3 a9 f4 90 80 80 41'; do
+    bytes=$(printf '\\x%s' $hex)
+    printf "$bytes" | "$kel" iconv --from utf-8 --to utf-16be > "$work/kel.out" || fail "iconv status on $hex"
+    python3 -c 'import sys
+b = bytes.fromhex(sys.argv[1])
+# Latin-1 for the bytes of the first sequence that names no character, UTF-8 elsewhere.
+i = next(k for k in range(len(b)) if b[k] in (0xed, 0xf4) or b[k] >= 0xf5)
+s = b[:i].decode() + b[i:].decode("latin-1")
+sys.stdout.buffer.write(s.encode("utf-16-be"))' "$(echo $hex | tr -d ' ')" | cmp -s - "$work/kel.out" ||
+        fail "iconv of $hex: $(od -An -tx1 "$work/kel.out")"
+done
+[ "$(printf '\364\217\277\277\355\237\277' | "$kel" iconv -f utf-8 -t utf-16be | od -An -tx1 | tr -d ' \n')" = dbffdfffd7ff ] ||
+    fail "U+10FFFF and U+D7FF must still convert"
+
 # "Alice" cannot overlap itself, so grep's non-overlapping offsets are all of them.
 "$kel" find Alice "$data/alice29.txt" > "$work/kel.find"
 grep -bo Alice "$data/alice29.txt" | cut -d: -f1 > "$work/grep.find"
 cmp -s "$work/kel.find" "$work/grep.find" || fail "find Alice differs from grep -bo"
 [ "$(printf 'aaaa' | "$kel" find aa | tr '\n' ' ')" = "0 1 2 " ] || fail "overlapping occurrences"
 "$kel" find "" /dev/null > /dev/null 2>&1 && fail "an empty pattern must be rejected"
+status=0
+printf 'abc' | "$kel" find x > /dev/null || status=$?
+[ "$status" -eq 1 ] || fail "find with nothing found: status $status, want 1 as grep"
 echo "kel iconv and kel find agree with iconv and grep"
