@@ -107,7 +107,8 @@ TEST(RegExpPrefilter, SkippingStartsChangesNoMatch) {
                               "(?:[^,\\n]*?,){2}"};
     const std::string subject =
         "Tom Sawyer of THE town\n192.168.1.20 and 10.0.0.255x\nThen When the Old Man Said,, a,b,c\n"
-        "\xce\x91\xce\xbb\xcf\x86\xce\xb1 \xc3\x89cole \xc9t\xe9 ab1 abx 12 \xff\xfe Of th \n"
+        "\xce\x91\xce\xbb\xcf\x86\xce\xb1 \xc3\x89"
+        "cole \xc9t\xe9 ab1 abx 12 \xff\xfe Of th \n"
         "xxTom river, Sawyer\n\nwhen";
     for (const char* pat : patterns) {
         for (int format = 0; format <= 1; ++format) {
