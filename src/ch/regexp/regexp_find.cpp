@@ -63,9 +63,10 @@ struct Ctx {
     bool abort;
     bool useFirst;  // every match starts with a byte of `first`
     bool first[256];
-    bool firstDeep;   // `first` was found through nodes that consume nothing (groups, options, anchors)
-    bool usePair;     // `pair` also knows the bytes that can follow the first one
-    Kel32s lineLead;  // evaluations up to a leading line anchor (^ under m), or 0 when the program has none
+    bool firstDeep;       // `first` was found through nodes that consume nothing (groups, options, anchors)
+    bool usePair;         // `pair` also knows the bytes that can follow the first one
+    Kel32s lineLead;      // evaluations up to a leading line anchor (^ under m), or 0 when the program has none
+    const bool* leadRun;  // byte table of the unbounded greedy loop every attempt starts with, or null
     RegExpPairFilter pair;
     Kel32s reqByte;  // a byte every match contains at or after its start, or -1
     // Byte tables of the first classes whose members are all byte tests. Such members look at the first byte of
@@ -1610,6 +1611,37 @@ Kel32s n8_lineLead(const Ctx& c) {
     return line ? j + 1 : 0;
 }
 
+// The byte table of a greedy loop with minimum 1 or more and no maximum that every attempt runs first, reached
+// only through option settings and entries of non-capturing single-alternative groups that must match; null when
+// the program has none. Nothing before the loop depends on where the attempt started.
+const bool* n8_leadRun(const Ctx& c) {
+    if (c.topAlternation) return nullptr;
+    Kel32s j = 0;
+    for (int guard = kRestDepth;; --guard) {
+        if (guard <= 0 || j >= c.numNodes) return nullptr;
+        const RegExpNode n = n8_node(c, j);
+        if (n.kind == kNodeOptionSet) {
+            ++j;
+            continue;
+        }
+        if (n.kind == kNodeGroupingNoCapture || n.kind == kNodeGroupingOptions) {
+            const GroupInfo g = n8_groupInfo(c, j);
+            if (g.min < 1 || n8_nextAlternative(c, j + 1, g.close) >= 0) return nullptr;
+            ++j;
+            continue;
+        }
+        break;
+    }
+    const RegExpNode n = n8_node(c, j);
+    const Kel32s qi = n8_quantIndex(n, j);
+    if (qi >= c.numNodes) return nullptr;
+    const RegExpNode q = n8_node(c, qi);
+    if (q.kind != kNodeQuantifierMax || q.a < 1 || q.b != kQuantifierInfinity) return nullptr;
+    if (n.kind == kNodeLetterRange) return n8_rangeTableOf(n.a, n.opts);
+    if (n.kind == kNodeCharacterClass) return n8_classMapOf(c, j);
+    return nullptr;
+}
+
 // Start-position loop over [s, s + n): kMatch with capture record 0 set, kFail, or kLimit.
 Result n8_findFirst(Ctx& c, const Kel8u* s, Kel32s n, Anchor anchor) {
     if (c.depth < 0) return kLimit;
@@ -1679,11 +1711,23 @@ Result n8_findFirst(Ctx& c, const Kel8u* s, Kel32s n, Anchor anchor) {
             c.matchStart = p;
             // The attempt's evaluations are charged only while it runs, whatever its outcome.
             const long long depth0 = c.depth;
+            const long long budget0 = c.budget;
             const Result r = n8_attempt(c, p);
             n8_restoreDepth(c, depth0);
             if (r != kFail) {
                 result = r;
                 break;
+            }
+            // The attempt failed without meeting the limit (the budget is back where it was). When the program
+            // leads with an unbounded loop, attempts from later positions of the same run reach the same run end in
+            // the same state and try the rest at a subset of the same positions: they fail too.
+            if (c.leadRun && budget0 == c.budget && anchor == kAnchorNone && c.leadRun[*p] && *p < 0x80) {
+                const Kel8u* q = p + 1;
+                while (q < end && *q < 0x80 && c.leadRun[*q]) ++q;
+                if (q - p > 1) {
+                    p = q;
+                    continue;
+                }
             }
         }
         if (anchor == kAnchorStart) break;
@@ -1840,6 +1884,7 @@ KelStatus n8_ownsRegExpFind_8u(const Kel8u* pSrc, int srcLen, RegExpState* pStat
         n8_regExpPairFilterInit(&c.pair, c.first, c.usePair ? second : nullptr);
     }
     c.lineLead = n8_lineLead(c);
+    c.leadRun = n8_leadRun(c);
 
     // A required last literal bounds where any match can end; a look-ahead could still read past it.
     bool lookAhead = false;
