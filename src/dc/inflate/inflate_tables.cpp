@@ -277,11 +277,15 @@ struct PackedTable {
 
 constexpr void n8_packInto(const Kel8u* t, Kel32u* packed) {
     for (unsigned i = 0; i < 1024; ++i) packed[i] = n8_packLitEntry(t[kLitInfo1 + i], t[kLitVal1 + i]);
+    // Two codes fit 10 bits only if one has at most 5: without such a literal (binary data, flat codes) the
+    // pairing pass below would find nothing, at the cost of a block's worth of symbols in some files.
+    Kel32u shortLiteral = 0;
+    for (unsigned i = 0; i < 1024; ++i) shortLiteral |= (packed[i] >> 31) & Kel32u((packed[i] & 0xFF) <= 5);
     // A literal of n bits leaves 10 - n index bits: when they hold a whole second literal code, the entry takes
     // both. Index i >> n is that second code's own entry (its unknown top bits lie beyond the code); it is
     // still a single entry here, since i runs downwards and i >> n < i for every i > 0.
     // Selected without branches: whether an entry pairs up follows no pattern a predictor could learn.
-    for (unsigned i = 1024; i-- > 0;) {
+    for (unsigned i = shortLiteral ? 1024 : 0; i-- > 0;) {
         const Kel32u e = packed[i];
         const Kel32u next = packed[i >> (e & 15)];
         const bool pair = ((e & next & ~(next << 1)) >> 31) & ((e & 0xFF) + (next & 0xFF) <= 10);
