@@ -511,7 +511,7 @@ KelStatus kelsInflateBuildHuffTable(const Kel16u* codeLens, Kel32u numLitLens, i
  * Layouts: two are supported.
  * - Separate: the destination (its dstPos valid bytes and its room) and the window do not overlap. The function
  *   does not write the window; output that later matches may reach must be copied there by the caller between
- *   calls. Matches may write up to 31 bytes past their end inside the destination room; bytes past the returned
+ *   calls. Matches may write up to 45 bytes past their end inside the destination room; bytes past the returned
  *   *pDstPtr are undefined.
  * - Destination inside the window: the destination's first valid byte is window + winPos (*pDstPtr = window +
  *   winPos + dstPos) and the room ends at or before window + windowSize. This is a caller decoding straight into
