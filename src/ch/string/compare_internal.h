@@ -7,12 +7,11 @@
 #include "ch/string/compare_ssse3.h"
 #include "kelbase.h"
 
-// a[i] - b[i] at the first i where the bytes differ (-255 to 255); 0 when all len bytes are equal. The vector
-// kernel is inline (compare_ssse3.h), like n8_ownsEqual_8u: on short strings a call would cost as much as the work.
+// a[i] - b[i] at the first i where the bytes differ (-255 to 255); 0 when all len bytes are equal. Up to 256 bytes
+// the vector kernel is inline (compare_ssse3.h), like n8_ownsEqual_8u: there a call would cost as much as the work.
 inline int n8_ownsCompare_8u(const Kel8u* pA, const Kel8u* pB, int len) {
-    const int i = len <= kCompareShortMax    ? n8_ownsFirstDifferenceShort_8u(pA, pB, len)
-                  : len <= kCompareInlineMax ? n8_ownsFirstDifferenceMedium_8u(pA, pB, len)
-                                             : n8_ownsFirstDifferenceLong_8u(pA, pB, len);
+    if (len <= kCompareInlineMax) return n8_ownsCompareInline_8u(pA, pB, len);
+    const int i = n8_ownsFirstDifferenceLong_8u(pA, pB, len);
     return i < 0 ? 0 : pA[i] - pB[i];
 }
 int n8_ownsCompare_8u_ref(const Kel8u* pA, const Kel8u* pB, int len);
@@ -24,8 +23,7 @@ int n8_ownsCompareIgnoreCaseLatin_8u_ref(const Kel8u* pA, const Kel8u* pB, int l
 
 // 1 when all len bytes are equal (also for len 0), else 0.
 inline int n8_ownsEqual_8u(const Kel8u* pA, const Kel8u* pB, int len) {
-    return len <= kCompareShortMax    ? n8_ownsEqualShort_8u(pA, pB, len)
-           : len <= kCompareInlineMax ? n8_ownsEqualMedium_8u(pA, pB, len)
-                                      : n8_ownsFirstDifferenceLong_8u(pA, pB, len) < 0;
+    return len <= kCompareInlineMax ? n8_ownsEqualInline_8u(pA, pB, len)
+                                    : n8_ownsFirstDifferenceLong_8u(pA, pB, len) < 0;
 }
 int n8_ownsEqual_8u_ref(const Kel8u* pA, const Kel8u* pB, int len);

@@ -1,14 +1,15 @@
 // src/ch/string/compare_ssse3.cpp - comparison, Latin-case-insensitive comparison and equality, 16 bytes at a time.
 //
 // All three locate the first position where the (folded) bytes differ. Exact comparison and equality of strings up
-// to 64 bytes happen inline in the caller (compare_ssse3.h); the case-insensitive comparison handles them here the
-// same way: below 4 bytes byte by byte, up to 64 bytes with two or four overlapping loads per string that span it
-// exactly (4-, 8- or 16-byte loads), their masks merged without a loop. Longer strings test the first 64 bytes
-// unaligned, then continue from a 16-byte boundary of the second string (the aligned operand of each compare can
-// come straight from memory), eight blocks per step, then four, and finish with four unaligned blocks ending at the
-// last byte. Each step tests the AND of its equality masks once; only a step that fails is searched for its first
-// difference. The last step may overlap bytes already found equal, so its lowest difference is still the first one.
-// Medium strings thus take few, well-predicted branches, where a single-block tail loop would take up to three.
+// to 256 bytes happen inline in the caller (compare_ssse3.h); the case-insensitive comparison handles strings up to
+// 64 bytes here in a similar way: below 4 bytes byte by byte, then with two or four overlapping loads per string
+// that span it exactly (4-, 8- or 16-byte loads), their masks merged without a loop. Longer strings go 128 bytes
+// (eight blocks) per step and finish with one step of eight unaligned blocks ending at the last byte; from 512 bytes
+// on, the steps after the first continue from a 16-byte boundary of the second string (the aligned operand of each
+// compare can come straight from memory). Each step tests the AND of its equality masks once; only a step that
+// fails is searched for its first difference. The last step may overlap bytes already found equal, so its lowest
+// difference is still the first one. Strings of 65 to 256 bytes thus take one or two steps and no loop branch
+// after the last.
 //
 // Case folding happens in the registers: x + 63 (mod 256) maps the capitals 65..90 onto 128..153, which are exactly
 // the signed bytes below -102, so one signed compare yields the capital mask and 32 is added under it.
@@ -25,7 +26,7 @@ inline int n8_foldLatin(int x) {
 
 // From this length on the loop aligns its loads of the second string: then only the first string's loads can
 // straddle cache lines. Below it the few steps do not repay the extra first step.
-constexpr int kAlignFrom = 512;
+constexpr size_t kAlignFrom = 512;
 
 template <bool kFold>
 inline Vec128 n8_prepare(Vec128 x) {
@@ -70,70 +71,82 @@ inline uint64_t n8_shortDiffMask(const Kel8u* pA, const Kel8u* pB, int len) {
     return (m & 0xF) | ((m >> 4) & 0xF) << (len - 4);
 }
 
-// Position of the first difference of two strings of more than 64 bytes, or -1 when the len bytes are equal.
 // -1 when the 64 bytes at `at` are equal, else the position of their first difference.
 template <bool kFold>
-inline int n8_firstDifferenceIn64(const Kel8u* pA, const Kel8u* pB, int at) {
-    auto same = [&](int k) {
+inline int n8_firstDifferenceIn64(const Kel8u* pA, const Kel8u* pB, size_t at) {
+    auto same = [&](size_t k) {
         return n8_cmpeq8(n8_prepare<kFold>(n8_loadu(pA + at + k)), n8_prepare<kFold>(n8_loadu(pB + at + k)));
     };
     const Vec128 e0 = same(0), e1 = same(16), e2 = same(32), e3 = same(48);
     if (n8_movemask8(n8_and(n8_and(e0, e1), n8_and(e2, e3))) == 0xFFFF) return -1;
     const uint64_t all = static_cast<uint64_t>(n8_movemask8(e0)) | static_cast<uint64_t>(n8_movemask8(e1)) << 16 |
                          static_cast<uint64_t>(n8_movemask8(e2)) << 32 | static_cast<uint64_t>(n8_movemask8(e3)) << 48;
-    return at + n8_lowestBit64(~all);
+    return static_cast<int>(at) + n8_lowestBit64(~all);
 }
 
+// Whether the 64 bytes at `at` and the 64 bytes at `at2` are equal, with one mask test. kAligned: pB + at and
+// pB + at2 lie on 16-byte boundaries, so the second string's operand can come straight from memory. The masks are
+// ANDed in a chain: with two-operand instructions a tree would cost register copies, and the chain's latency hides
+// behind the loads.
+template <bool kFold, bool kAligned>
+inline bool n8_equal64x2(const Kel8u* pA, const Kel8u* pB, size_t at, size_t at2) {
+    auto same = [&](size_t k) {
+        const Vec128 b = kAligned ? n8_loada(pB + k) : n8_loadu(pB + k);
+        return n8_cmpeq8(n8_prepare<kFold>(n8_loadu(pA + k)), n8_prepare<kFold>(b));
+    };
+    Vec128 e = same(at);
+    for (size_t k = 16; k < 64; k += 16) e = n8_and(e, same(at + k));
+    for (size_t k = 0; k < 64; k += 16) e = n8_and(e, same(at2 + k));
+    return n8_movemask8(e) == 0xFFFF;
+}
+
+// Position of the first difference in the 64 bytes at `at` and the 64 bytes at `at2`, at <= at2 <= at + 64, once
+// n8_equal64x2 has found one. The bytes before `at` are equal, so the lowest difference is the first one. Out of
+// line, so that the compiler does not keep the step's compares alive in registers for it: it reloads them.
 template <bool kFold>
-int n8_firstDifferenceLong(const Kel8u* pA, const Kel8u* pB, int len) {
-    // The 16 bytes at `at`, compared; kAligned: pB + at lies on a 16-byte boundary, so the second string's operand
-    // can come straight from memory.
-    auto same16 = [&]<bool kAligned>(int at) {
-        const Vec128 b = kAligned ? n8_loada(pB + at) : n8_loadu(pB + at);
-        return n8_cmpeq8(n8_prepare<kFold>(n8_loadu(pA + at)), n8_prepare<kFold>(b));
-    };
-    auto same128 = [&]<bool kAligned>(int at) {
-        Vec128 same = same16.template operator()<kAligned>(at);
-        for (int k = 16; k < 128; k += 16) same = n8_and(same, same16.template operator()<kAligned>(at + k));
-        return n8_movemask8(same) == 0xFFFF;
-    };
-    // 128 bytes per step while they last, with one mask test per step; the first step that fails, or the fewer
-    // than 128 bytes after the last step, are left to the 64-byte steps below.
-    int at = 0;
+__attribute__((noinline)) int n8_locate64x2(const Kel8u* pA, const Kel8u* pB, size_t at, size_t at2) {
+    const int d = n8_firstDifferenceIn64<kFold>(pA, pB, at);
+    return d >= 0 ? d : n8_firstDifferenceIn64<kFold>(pA, pB, at2);
+}
+
+// Position of the first difference of two strings of more than 64 bytes, or -1 when the len bytes are equal.
+// 128 bytes per step with one mask test per step; the last step ends at the last byte and may overlap bytes
+// already found equal, so a string of 65 to 256 bytes takes one or two steps and no loop branch after the last.
+template <bool kFold>
+__attribute__((always_inline)) inline int n8_firstDifferenceLong(const Kel8u* pA, const Kel8u* pB, size_t len) {
+    size_t at = 0;
     if (len >= kAlignFrom) {
-        const int d = n8_firstDifferenceIn64<kFold>(pA, pB, 0);
-        if (d >= 0) return d;
-        // pB + at on a 16-byte boundary, 49 <= at <= 64: the steps overlap the first 64 bytes at most.
-        at = 64 - static_cast<int>(reinterpret_cast<uintptr_t>(pB) & 15);
-        while (at + 128 <= len && same128.template operator()<true>(at)) at += 128;
+        if (!n8_equal64x2<kFold, false>(pA, pB, 0, 64)) return n8_locate64x2<kFold>(pA, pB, 0, 64);
+        // pB + at on a 16-byte boundary, 113 <= at <= 128: the steps overlap the first 128 bytes at most.
+        at = 128 - (reinterpret_cast<uintptr_t>(pB) & 15);
+        for (; at + 128 < len; at += 128) {
+            if (!n8_equal64x2<kFold, true>(pA, pB, at, at + 64)) return n8_locate64x2<kFold>(pA, pB, at, at + 64);
+        }
     } else {
-        while (at + 128 <= len && same128.template operator()<false>(at)) at += 128;
+        for (; at + 128 < len; at += 128) {
+            if (!n8_equal64x2<kFold, false>(pA, pB, at, at + 64)) return n8_locate64x2<kFold>(pA, pB, at, at + 64);
+        }
     }
-    if (at == len) return -1;
-    // 64 bytes per step, the last step ending at the last byte (len > 64). Bytes a step shares with earlier ones
-    // are equal, so its lowest difference is the first one.
-    if (at + 64 > len) at = len - 64;
-    for (;;) {
-        const int d = n8_firstDifferenceIn64<kFold>(pA, pB, at);
-        if (d >= 0) return d;
-        if (at == len - 64) return -1;
-        at = at + 128 <= len ? at + 64 : len - 64;
-    }
+    // 1 to 128 bytes from `at` remain: the last step covers [len - 128, len), or the whole string below 128 bytes.
+    const size_t last = len - 64, first = len >= 128 ? len - 128 : 0;
+    return n8_equal64x2<kFold, false>(pA, pB, first, last) ? -1 : n8_locate64x2<kFold>(pA, pB, first, last);
 }
 
 }  // namespace
 
 int n8_ownsFirstDifferenceLong_8u(const Kel8u* pA, const Kel8u* pB, int len) {
-    return n8_firstDifferenceLong<false>(pA, pB, len);
+    return n8_firstDifferenceLong<false>(pA, pB, static_cast<size_t>(len));
 }
 
-void n8_ownsCompareLong_8u(const Kel8u* pA, const Kel8u* pB, int len, int* pResult) {
-    const int i = n8_firstDifferenceLong<false>(pA, pB, len);
+KelStatus n8_ownsCompareLong_8u(const Kel8u* pA, const Kel8u* pB, int len, int* pResult) {
+    const int i = n8_firstDifferenceLong<false>(pA, pB, static_cast<size_t>(len));
     *pResult = i < 0 ? 0 : pA[i] - pB[i];
+    return kelStatusOk;
 }
 
-void n8_ownsEqualLong_8u(const Kel8u* pA, const Kel8u* pB, int len, int* pResult) {
-    *pResult = n8_firstDifferenceLong<false>(pA, pB, len) < 0;
+KelStatus n8_ownsEqualLong_8u(const Kel8u* pA, const Kel8u* pB, int len, int* pResult) {
+    *pResult = n8_firstDifferenceLong<false>(pA, pB, static_cast<size_t>(len)) < 0;
+    return kelStatusOk;
 }
 
 int n8_ownsCompareIgnoreCaseLatin_8u(const Kel8u* pA, const Kel8u* pB, int len) {
@@ -147,7 +160,7 @@ int n8_ownsCompareIgnoreCaseLatin_8u(const Kel8u* pA, const Kel8u* pB, int len) 
         if (m == 0) return 0;
         i = n8_lowestBit64(m);
     } else {
-        i = n8_firstDifferenceLong<true>(pA, pB, len);
+        i = n8_firstDifferenceLong<true>(pA, pB, static_cast<size_t>(len));
         if (i < 0) return 0;
     }
     return n8_foldLatin(pA[i]) - n8_foldLatin(pB[i]);

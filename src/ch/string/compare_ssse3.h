@@ -1,13 +1,15 @@
-// src/ch/string/compare_ssse3.h - comparison and equality of strings up to 64 bytes, inline.
+// src/ch/string/compare_ssse3.h - comparison and equality of strings up to 256 bytes, inline.
 //
-// On short strings the fixed cost decides: a call into the kernel and the work of locating a difference cost more
-// than the compares themselves. So strings of up to 64 bytes are compared here, in the caller, without a loop:
-// overlapping loads that together span both strings exactly (two 4- or 8-byte loads below 16 bytes, two 16-byte
-// loads up to 32 bytes, four up to 64). Their equality masks are ANDed and tested first; only when that test fails,
-// which for equal strings it never does, is the first difference located: the lowest clear bit of the first load's
-// mask if it has one, else of the later loads, whose bytes lie after all bytes of the earlier ones that they do not
-// share. Strings below 4 bytes go byte by byte. Every load lies inside the strings. Longer strings go to the loops of
-// compare_ssse3.cpp.
+// On short strings the fixed cost decides: a call into a loop and the work of locating a difference cost more than
+// the compares themselves. So strings of up to 256 bytes are compared here, in the caller, without a loop, each
+// length class reached by one unsigned range test. From 16 to 64 bytes: four overlapping 16-byte loads per string at
+// 0, m, len - 16 - m and len - 16, m = min((len - 16) / 2, 16), which together span the strings whatever the length
+// (at 16 bytes all four coincide). From 65 to 128 and from 129 to 256 bytes: the first and the last 64 or 128
+// bytes. The equality masks are ANDed and tested once; only when that test fails, which for equal strings it never
+// does, is the first difference located, in the first load or block that has one: the bytes before it are equal.
+// Below 16 bytes two 4- or 8-byte loads per string span it, below 4 bytes go byte by byte. Every load lies inside
+// the strings. Longer strings go to the loops of compare_ssse3.cpp, out of line: there the call is cheap next to
+// the work.
 #pragma once
 
 #include <stdint.h>
@@ -17,17 +19,17 @@
 #include "kelbase.h"
 #include "primitives/simd.h"
 
-// Strings of up to kCompareShortMax bytes are compared without a loop; strings of more than kCompareInlineMax
-// bytes go to the loops of compare_ssse3.cpp.
+// Strings of up to kCompareInlineMax bytes are compared inline, those of 16 to kCompareShortMax bytes first;
+// longer ones go to the loops of compare_ssse3.cpp.
 constexpr int kCompareShortMax = 64;
 constexpr int kCompareInlineMax = 256;
 
 // The loops for strings of more than kCompareShortMax bytes (called for more than kCompareInlineMax): position of the
-// first difference, or -1; and the results of n8_ownsCompare_8u and n8_ownsEqual_8u stored at pResult, for the exported
-// implementations, which reach them by a tail call.
+// first difference, or -1; and the results of n8_ownsCompare_8u and n8_ownsEqual_8u stored at pResult with kelStatusOk
+// returned, so that the exported implementations reach them by a tail call.
 int n8_ownsFirstDifferenceLong_8u(const Kel8u* pA, const Kel8u* pB, int len);
-void n8_ownsCompareLong_8u(const Kel8u* pA, const Kel8u* pB, int len, int* pResult);
-void n8_ownsEqualLong_8u(const Kel8u* pA, const Kel8u* pB, int len, int* pResult);
+KelStatus n8_ownsCompareLong_8u(const Kel8u* pA, const Kel8u* pB, int len, int* pResult);
+KelStatus n8_ownsEqualLong_8u(const Kel8u* pA, const Kel8u* pB, int len, int* pResult);
 
 namespace n8_compare {
 
@@ -43,31 +45,8 @@ inline Vec128 n8_load8x2(const Kel8u* p, int len) {
                               _mm_loadl_epi64(reinterpret_cast<const Vec128*>(p + len - 8)));
 }
 
-inline Vec128 n8_same(const Kel8u* pA, const Kel8u* pB, int at) {
+inline Vec128 n8_same(const Kel8u* pA, const Kel8u* pB, size_t at) {
     return n8_cmpeq8(n8_loadu(pA + at), n8_loadu(pB + at));
-}
-
-// Whether the 64 or 128 bytes at `at` are equal. One mask test per call: on strings of a few hundred bytes the
-// tests, not the compares, set the pace.
-inline bool n8_equal64(const Kel8u* pA, const Kel8u* pB, int at) {
-    const Vec128 e = n8_and(n8_and(n8_same(pA, pB, at), n8_same(pA, pB, at + 16)),
-                            n8_and(n8_same(pA, pB, at + 32), n8_same(pA, pB, at + 48)));
-    return n8_movemask8(e) == 0xFFFF;
-}
-inline bool n8_equal128(const Kel8u* pA, const Kel8u* pB, int at) {
-    Vec128 e = n8_same(pA, pB, at);
-    for (int k = 16; k < 128; k += 16) e = n8_and(e, n8_same(pA, pB, at + k));
-    return n8_movemask8(e) == 0xFFFF;
-}
-
-// -1 when the 64 bytes at `at` are equal, else the position of their first difference.
-inline int n8_firstDifferenceIn64(const Kel8u* pA, const Kel8u* pB, int at) {
-    const Vec128 e0 = n8_same(pA, pB, at), e1 = n8_same(pA, pB, at + 16);
-    const Vec128 e2 = n8_same(pA, pB, at + 32), e3 = n8_same(pA, pB, at + 48);
-    if (n8_movemask8(n8_and(n8_and(e0, e1), n8_and(e2, e3))) == 0xFFFF) return -1;
-    const uint64_t same = static_cast<uint64_t>(n8_movemask8(e0)) | static_cast<uint64_t>(n8_movemask8(e1)) << 16 |
-                          static_cast<uint64_t>(n8_movemask8(e2)) << 32 | static_cast<uint64_t>(n8_movemask8(e3)) << 48;
-    return at + n8_lowestBit64(~same);
 }
 
 // Lowest clear bit of a 16-bit equality mask that is not 0xFFFF.
@@ -75,70 +54,122 @@ inline int n8_firstClear16(int sameMask) {
     return n8_lowestBit32(static_cast<uint32_t>(sameMask) ^ 0xFFFFu);
 }
 
-}  // namespace n8_compare
+// Whether len is from 16 to 64: one unsigned compare, which also sends negative lengths elsewhere.
+inline bool n8_is16To64(int len) {
+    return static_cast<unsigned>(len) - 16u <= 48u;
+}
 
-// Position of the first difference of two strings of 0 to kCompareShortMax bytes, or -1 when they are equal.
-inline int n8_ownsFirstDifferenceShort_8u(const Kel8u* pA, const Kel8u* pB, int len) {
-    using namespace n8_compare;
-    if (len >= 16) {
-        if (len <= 32) {
-            const Vec128 e0 = n8_same(pA, pB, 0), e1 = n8_same(pA, pB, len - 16);
-            if (n8_movemask8(n8_and(e0, e1)) == 0xFFFF) return -1;
-            const int m0 = n8_movemask8(e0);
-            return m0 != 0xFFFF ? n8_firstClear16(m0) : len - 16 + n8_firstClear16(n8_movemask8(e1));
-        }
-        const Vec128 e0 = n8_same(pA, pB, 0), e1 = n8_same(pA, pB, 16);
-        const Vec128 e2 = n8_same(pA, pB, len - 32), e3 = n8_same(pA, pB, len - 16);
-        if (n8_movemask8(n8_and(n8_and(e0, e1), n8_and(e2, e3))) == 0xFFFF) return -1;
-        // Bytes 0-31, then bytes len - 32 to len - 1: the latter holds the difference when the former has none.
-        const uint32_t diffStart =
-            ~(static_cast<uint32_t>(n8_movemask8(e0)) | static_cast<uint32_t>(n8_movemask8(e1)) << 16);
-        if (diffStart != 0) return n8_lowestBit32(diffStart);
-        const uint32_t diffEnd =
-            ~(static_cast<uint32_t>(n8_movemask8(e2)) | static_cast<uint32_t>(n8_movemask8(e3)) << 16);
-        return len - 32 + n8_lowestBit32(diffEnd);
+// Offset of the second of the four loads of a string of 16 to 64 bytes; the third lies as far before the last.
+// At most 16, so no gap after the first load, and at least (len - 32) / 2, so no gap between the middle two.
+inline size_t n8_middleLoad(size_t len) {
+    const size_t half = (len - 16) >> 1;
+    return half < 16 ? half : 16;
+}
+
+// a[i] - b[i] at the first difference i of two strings of 16 to 64 bytes, or 0 when they are equal. A failed test
+// looks at the loads in string order: when a load has no difference, all bytes before the next load's start are
+// equal, so the next load's lowest difference is the first one.
+inline int n8_compare16To64(const Kel8u* pA, const Kel8u* pB, size_t len) {
+    const size_t m = n8_middleLoad(len), last = len - 16;
+    const Vec128 e0 = n8_same(pA, pB, 0), e1 = n8_same(pA, pB, m);
+    const Vec128 e2 = n8_same(pA, pB, last - m), e3 = n8_same(pA, pB, last);
+    if (n8_movemask8(n8_and(n8_and(e0, e1), n8_and(e2, e3))) == 0xFFFF) [[likely]]
+        return 0;
+    size_t i;
+    if (n8_movemask8(e0) != 0xFFFF) {
+        i = n8_firstClear16(n8_movemask8(e0));
+    } else if (n8_movemask8(e1) != 0xFFFF) {
+        i = m + n8_firstClear16(n8_movemask8(e1));
+    } else if (n8_movemask8(e2) != 0xFFFF) {
+        i = last - m + n8_firstClear16(n8_movemask8(e2));
+    } else {
+        i = last + n8_firstClear16(n8_movemask8(e3));
     }
+    return pA[i] - pB[i];
+}
+
+// 1 when two strings of 16 to 64 bytes are equal, else 0.
+inline int n8_equal16To64(const Kel8u* pA, const Kel8u* pB, size_t len) {
+    const size_t m = n8_middleLoad(len), last = len - 16;
+    const Vec128 e = n8_and(n8_and(n8_same(pA, pB, 0), n8_same(pA, pB, m)),
+                            n8_and(n8_same(pA, pB, last - m), n8_same(pA, pB, last)));
+    return n8_movemask8(e) == 0xFFFF;
+}
+
+// The AND of the equality masks of the kBytes (a multiple of 16) bytes at `at`, in a chain: with two-operand
+// instructions a tree would cost register copies, and the chain's latency hides behind the loads.
+template <size_t kBytes>
+inline Vec128 n8_sameSpan(const Kel8u* pA, const Kel8u* pB, size_t at) {
+    Vec128 e = n8_same(pA, pB, at);
+    for (size_t k = 16; k < kBytes; k += 16) e = n8_and(e, n8_same(pA, pB, at + k));
+    return e;
+}
+
+inline bool n8_allSame(Vec128 e) {
+    return n8_movemask8(e) == 0xFFFF;
+}
+
+// Position of the first difference from `at` on, when the kHalf bytes from `at` hold one and the bytes before `at`
+// are equal: the first 64-byte block with a difference holds it. Forced inline: as a call it would make the exported
+// implementations set up a stack frame on their short paths too.
+template <size_t kHalf>
+__attribute__((always_inline)) inline size_t n8_locateIn(const Kel8u* pA, const Kel8u* pB, size_t at) {
+    for (size_t k = 0; k + 64 < kHalf && n8_allSame(n8_sameSpan<64>(pA, pB, at)); k += 64) at += 64;
+    const uint64_t same = static_cast<uint64_t>(n8_movemask8(n8_same(pA, pB, at))) |
+                          static_cast<uint64_t>(n8_movemask8(n8_same(pA, pB, at + 16))) << 16 |
+                          static_cast<uint64_t>(n8_movemask8(n8_same(pA, pB, at + 32))) << 32 |
+                          static_cast<uint64_t>(n8_movemask8(n8_same(pA, pB, at + 48))) << 48;
+    return at + static_cast<size_t>(n8_lowestBit64(~same));
+}
+
+// Whether len is from 65 to 128, or from 129 to 256: then the first and the last 64, or 128, bytes span the string.
+inline bool n8_is65To128(int len) {
+    return static_cast<unsigned>(len) - 65u <= 63u;
+}
+inline bool n8_is129To256(int len) {
+    return static_cast<unsigned>(len) - 129u <= 127u;
+}
+
+// 1 when two strings of kHalf + 1 to 2 * kHalf bytes are equal, else 0: the first and the last kHalf bytes with one
+// mask test.
+template <size_t kHalf>
+inline int n8_equalHalves(const Kel8u* pA, const Kel8u* pB, size_t len) {
+    return n8_allSame(n8_and(n8_sameSpan<kHalf>(pA, pB, 0), n8_sameSpan<kHalf>(pA, pB, len - kHalf)));
+}
+
+// a[i] - b[i] at the first difference i of two strings of kHalf + 1 to 2 * kHalf bytes, or 0 when they are equal.
+// A failed test reloads the bytes to locate the difference.
+template <size_t kHalf>
+inline int n8_compareHalves(const Kel8u* pA, const Kel8u* pB, size_t len) {
+    if (n8_equalHalves<kHalf>(pA, pB, len)) [[likely]]
+        return 0;
+    const size_t i = !n8_allSame(n8_sameSpan<kHalf>(pA, pB, 0)) ? n8_locateIn<kHalf>(pA, pB, 0)
+                                                                : n8_locateIn<kHalf>(pA, pB, len - kHalf);
+    return pA[i] - pB[i];
+}
+
+// a[i] - b[i] at the first difference i of two strings of 0 to 15 bytes, or 0 when they are equal.
+inline int n8_compareBelow16(const Kel8u* pA, const Kel8u* pB, int len) {
     if (len >= 4) {
         // Below 8 bytes lanes 8-15 hold zeros in both strings, so they compare equal.
         const Vec128 e = len >= 8 ? n8_cmpeq8(n8_load8x2(pA, len), n8_load8x2(pB, len))
                                   : n8_cmpeq8(n8_load4x2(pA, len), n8_load4x2(pB, len));
         const uint32_t diff = static_cast<uint32_t>(n8_movemask8(e)) ^ 0xFFFFu;
-        if (diff == 0) return -1;
+        if (diff == 0) return 0;
         const int half = len >= 8 ? 8 : 4;
         const uint32_t firstLoad = diff & ((1u << half) - 1);
-        return firstLoad != 0 ? n8_lowestBit32(firstLoad) : len - half + n8_lowestBit32(diff >> half);
+        const int i = firstLoad != 0 ? n8_lowestBit32(firstLoad) : len - half + n8_lowestBit32(diff >> half);
+        return pA[i] - pB[i];
     }
     for (int i = 0; i < len; ++i) {
-        if (pA[i] != pB[i]) return i;
+        if (pA[i] != pB[i]) return pA[i] - pB[i];
     }
-    return -1;
+    return 0;
 }
 
-// Position of the first difference of two strings of kCompareShortMax + 1 to kCompareInlineMax bytes, or -1: 128
-// bytes per step, then 64 bytes per step over a failed step or the rest, the last step ending at the last byte.
-// Bytes a step shares with earlier ones are equal, so its lowest difference is the first one.
-inline int n8_ownsFirstDifferenceMedium_8u(const Kel8u* pA, const Kel8u* pB, int len) {
-    using namespace n8_compare;
-    int at = 0;
-    while (at + 128 <= len && n8_equal128(pA, pB, at)) at += 128;
-    if (at == len) return -1;
-    if (at + 64 > len) at = len - 64;
-    for (;;) {
-        const int d = n8_firstDifferenceIn64(pA, pB, at);
-        if (d >= 0 || at == len - 64) return d;
-        at = at + 128 <= len ? at + 64 : len - 64;
-    }
-}
-
-// 1 when the first len (0 to kCompareShortMax) bytes of both strings are equal, else 0. Equality needs no position,
-// so below 16 bytes plain word compares do, and below 4 bytes the first, middle and last byte cover the string.
-inline int n8_ownsEqualShort_8u(const Kel8u* pA, const Kel8u* pB, int len) {
-    using namespace n8_compare;
-    if (len >= 16) {
-        Vec128 e = n8_and(n8_same(pA, pB, 0), n8_same(pA, pB, len - 16));
-        if (len > 32) e = n8_and(e, n8_and(n8_same(pA, pB, 16), n8_same(pA, pB, len - 32)));
-        return n8_movemask8(e) == 0xFFFF;
-    }
+// 1 when two strings of 0 to 15 bytes are equal, else 0. Equality needs no position, so plain word compares do,
+// and below 4 bytes the first, middle and last byte cover the string.
+inline int n8_equalBelow16(const Kel8u* pA, const Kel8u* pB, int len) {
     if (len >= 8) {
         uint64_t a0, a1, b0, b1;
         memcpy(&a0, pA, 8);
@@ -161,13 +192,24 @@ inline int n8_ownsEqualShort_8u(const Kel8u* pA, const Kel8u* pB, int len) {
            static_cast<int>(pA[len - 1] == pB[len - 1]);
 }
 
-// 1 when the first len (kCompareShortMax + 1 to kCompareInlineMax) bytes of both strings are equal, else 0.
-inline int n8_ownsEqualMedium_8u(const Kel8u* pA, const Kel8u* pB, int len) {
+}  // namespace n8_compare
+
+// a[i] - b[i] at the first difference i of two strings of 0 to kCompareInlineMax bytes, or 0 when they are equal.
+inline int n8_ownsCompareInline_8u(const Kel8u* pA, const Kel8u* pB, int len) {
     using namespace n8_compare;
-    if (len < 128) return n8_equal64(pA, pB, 0) && n8_equal64(pA, pB, len - 64);
-    int at = 0;
-    for (; at + 128 <= len; at += 128) {
-        if (!n8_equal128(pA, pB, at)) return 0;
-    }
-    return at == len || n8_equal128(pA, pB, len - 128);
+    if (n8_is16To64(len)) [[likely]]
+        return n8_compare16To64(pA, pB, static_cast<unsigned>(len));
+    if (n8_is65To128(len)) return n8_compareHalves<64>(pA, pB, static_cast<unsigned>(len));
+    if (n8_is129To256(len)) return n8_compareHalves<128>(pA, pB, static_cast<unsigned>(len));
+    return n8_compareBelow16(pA, pB, len);
+}
+
+// 1 when the first len (0 to kCompareInlineMax) bytes of both strings are equal, else 0.
+inline int n8_ownsEqualInline_8u(const Kel8u* pA, const Kel8u* pB, int len) {
+    using namespace n8_compare;
+    if (n8_is16To64(len)) [[likely]]
+        return n8_equal16To64(pA, pB, static_cast<unsigned>(len));
+    if (n8_is65To128(len)) return n8_equalHalves<64>(pA, pB, static_cast<unsigned>(len));
+    if (n8_is129To256(len)) return n8_equalHalves<128>(pA, pB, static_cast<unsigned>(len));
+    return n8_equalBelow16(pA, pB, len);
 }

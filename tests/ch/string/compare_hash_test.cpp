@@ -74,13 +74,14 @@ TEST(StringCompare, KernelsMatchScalarTwins) {
     }
 }
 
-// One difference at every position of strings of 0 to 300 bytes, at independent alignments of both strings:
-// the inline short and medium paths and the loops, through the kernels and the exported functions.
+// One difference at every position of strings of every length from 0 to 300 bytes and of a few longer ones, at
+// independent alignments of both strings: each inline path on both sides of each of its length limits, and the
+// loops' first, middle and last steps, through the kernels and the exported functions.
 TEST(StringCompare, FindsDifferenceAtEveryPositionAndAlignment) {
     SCOPED_TRACE(seedNote());
     auto rng = makeRng(11);
-    std::vector<Kel8u> storeA(300 + 32), storeB(300 + 32);
-    for (int len = 0; len <= 300; len += len < 140 ? 1 : 5) {
+    std::vector<Kel8u> storeA(700 + 32), storeB(700 + 32);
+    for (int len = 0; len <= 700; len += len < 300 ? 1 : len < 520 ? 53 : 89) {
         for (int align = 0; align < 16; ++align) {
             Kel8u* a = storeA.data() + align;
             Kel8u* b = storeB.data() + (align * 7 + len) % 16;
@@ -111,13 +112,20 @@ TEST(StringCompare, FindsDifferenceAtEveryPositionAndAlignment) {
 }
 
 TEST(StringCompare, StopsAtStringEnds) {
-    for (int len = 0; len <= 100; ++len) {
+    for (int len = 0; len <= 300; ++len) {
         kel::test::TwoSidedGuard a(size_t(len), true), b(size_t(len), len % 2 == 0);
         std::memset(a.data(), 'k', size_t(len));
         std::memset(b.data(), 'K', size_t(len));
         EXPECT_EQ(n8_ownsCompareIgnoreCaseLatin_8u(a.data(), b.data(), len), 0);
         EXPECT_EQ(n8_ownsCompare_8u(a.data(), b.data(), len), len ? 'k' - 'K' : 0);
         EXPECT_EQ(n8_ownsEqual_8u(a.data(), a.data(), len), 1);
+        // The exported functions take their own inline paths; equal strings make them read every byte.
+        std::memset(b.data(), 'k', size_t(len));
+        int r = 7;
+        EXPECT_EQ(kelsCompare_8u(a.data(), b.data(), len, &r), kelStatusOk);
+        EXPECT_EQ(r, 0);
+        EXPECT_EQ(kelsEqual_8u(a.data(), b.data(), len, &r), kelStatusOk);
+        EXPECT_EQ(r, 1);
     }
 }
 
