@@ -1611,7 +1611,7 @@ Kel32s n8_lineLead(const Ctx& c) {
     return line ? j + 1 : 0;
 }
 
-// The byte table of a greedy loop with minimum 1 or more and no maximum that every attempt runs first, reached
+// The byte table of a loop (greedy or lazy) with no maximum that every attempt runs first, reached
 // only through option settings and entries of non-capturing single-alternative groups that must match; null when
 // the program has none. Nothing before the loop depends on where the attempt started.
 const bool* n8_leadRun(const Ctx& c) {
@@ -1636,7 +1636,16 @@ const bool* n8_leadRun(const Ctx& c) {
     const Kel32s qi = n8_quantIndex(n, j);
     if (qi >= c.numNodes) return nullptr;
     const RegExpNode q = n8_node(c, qi);
-    if (q.kind != kNodeQuantifierMax || q.a < 1 || q.b != kQuantifierInfinity) return nullptr;
+    if (!n8_isQuantifierNode(q.kind) || q.b != kQuantifierInfinity) return nullptr;
+    if (q.a < 1) {
+        // With no minimum, a later start could end an iteration of the enclosing group with nothing matched, which
+        // the earlier start could not; a literal right after the loop rules that out.
+        const Kel32s k = qi + 1;
+        if (k >= c.numNodes) return nullptr;
+        const RegExpNode after = n8_node(c, k);
+        if (after.kind != kNodeLetter && after.kind != kNodeString) return nullptr;
+        if (k + 1 < c.numNodes && n8_isQuantifierNode(n8_node(c, k + 1).kind)) return nullptr;
+    }
     if (n.kind == kNodeLetterRange) return n8_rangeTableOf(n.a, n.opts);
     if (n.kind == kNodeCharacterClass) return n8_classMapOf(c, j);
     return nullptr;
@@ -1720,7 +1729,8 @@ Result n8_findFirst(Ctx& c, const Kel8u* s, Kel32s n, Anchor anchor) {
             }
             // The attempt failed without meeting the limit (the budget is back where it was). When the program
             // leads with an unbounded loop, attempts from later positions of the same run reach the same run end in
-            // the same state and try the rest at a subset of the same positions: they fail too.
+            // the same state and try the rest at a subset of the same positions (greedy or lazy, the loop tries
+            // the rest everywhere between its minimum and the run end): they fail too.
             if (c.leadRun && budget0 == c.budget && anchor == kAnchorNone && c.leadRun[*p] && *p < 0x80) {
                 const Kel8u* q = p + 1;
                 while (q < end && *q < 0x80 && c.leadRun[*q]) ++q;

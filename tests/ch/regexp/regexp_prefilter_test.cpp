@@ -100,7 +100,7 @@ TEST(RegExpPrefilter, SkippingStartsChangesNoMatch) {
         "\\b(?:[Oo]f|th)\\s", "(?:ab|\\d)[x\\d]", ".{2,4}(?:Tom|Sawyer)", "(?:[^,\\n]*?,){2}",
         // Unbounded loops that every attempt starts with: later starts in the same run fail.
         "(?:\\w+\\s+){2}the\\b", "[a-zA-Z]+ing", "\\w+\\s+(?:of|the)\\s+\\w+", "[\\w.+-]+@\\w+", "(?i)\\w+,\\s",
-        "\\S+\\s+\\S{3}\\b",
+        "\\S+\\s+\\S{3}\\b", "[^\\n]*of[^\\n]*the", "(?:\\w*?e)+\\s", ".*?,\\s*[a-z]", "(?:[a-z]*,)+",
         // A capture that the rest reads back depends on the start: no skipping there.
         "(\\w+)\\s+\\1"};
     const std::string subject =
