@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <vector>
 
@@ -45,6 +46,10 @@ TEST(StringCompare, ChecksNullPointersThenLength) {
         EXPECT_EQ(f(bytes("a"), nullptr, 1, &r), kelStatusNullPointer);
         EXPECT_EQ(f(bytes("a"), bytes("a"), -1, nullptr), kelStatusNullPointer);
         EXPECT_EQ(f(bytes("a"), bytes("a"), -1, &r), kelStatusBadLength);
+        // The exact comparison and equality test their length classes as unsigned ranges before the sign: no
+        // negative length may fall into one.
+        for (int len : {-16, -64, -65, -128, -129, -256, -257, INT_MIN, INT_MIN + 16, INT_MIN + 129})
+            EXPECT_EQ(f(bytes("a"), bytes("a"), len, &r), kelStatusBadLength) << len;
         EXPECT_EQ(r, 5);
     }
 }
