@@ -34,23 +34,25 @@ namespace {
 
 enum class Subject { kEnglish, kHtml, kUrls };
 
+// The subjects and the count cache are built on first use, after the exit-time summary was registered, so as
+// ordinary statics they would be destroyed before it runs; they are left to the end of the process instead.
 const std::string& subjectText(Subject s) {
-    static const std::string english = [] {
+    static const std::string& english = *new std::string([] {
         std::string t;
         for (const char* f : {"alice29.txt", "asyoulik.txt", "lcet10.txt", "plrabn12.txt"}) {
             const auto d = kel::bench::readCorpusFile(f);
             t.append(d.begin(), d.end());
         }
         return t;
-    }();
-    static const std::string html = [] {
+    }());
+    static const std::string& html = *new std::string([] {
         const auto d = kel::bench::readCorpusFile("html");
         return std::string(d.begin(), d.end());
-    }();
-    static const std::string urls = [] {
+    }());
+    static const std::string& urls = *new std::string([] {
         const auto d = kel::bench::readCorpusFile("urls.10K");
         return std::string(d.begin(), d.end());
-    }();
+    }());
     return s == Subject::kEnglish ? english : s == Subject::kHtml ? html : urls;
 }
 
@@ -107,7 +109,7 @@ const Case kCases[] = {
 
 // Matches PCRE2's interpreter finds in the case's subject, or -1 when the pattern does not compile.
 long long pcre2Count(const Case& c) {
-    static std::map<const Case*, long long> cache;
+    static std::map<const Case*, long long>& cache = *new std::map<const Case*, long long>;
     auto it = cache.find(&c);
     if (it != cache.end()) return it->second;
     const std::string& t = subjectText(c.subject);
