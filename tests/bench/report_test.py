@@ -132,10 +132,11 @@ class CompareCsv(ReportTest):
 
 
 # A stand-in benchmark program: prints a closing table like bench_main.cpp; its kel figure grows by 100 MB/s with
-# each run (counted in a file), and it fails when $FAIL names it.
+# each run (counted in a file, beside its arguments), and it fails when $FAIL names it.
 FAKE = textwrap.dedent("""\
     #!/bin/sh
     n=$(cat "$0.runs" 2>/dev/null || echo 0); n=$((n + 1)); echo $n > "$0.runs"
+    echo "$@" > "$0.args"
     [ "$FAIL" = "$(basename "$0")" ] && exit 3
     echo "BM_Noise/kel/x   12 ns"
     echo
@@ -195,6 +196,40 @@ class RunMode(ReportTest):
         self.assertIn("bench_beta exited with status 3", done.stderr)
         self.assertIn("only in the baseline (2)", done.stdout)
         self.assertIn("2 rows compared", done.stdout)
+
+    def runs(self, family):
+        with open(self.path(f"build/bench/bench_{family}.runs")) as f:
+            return int(f.read())
+
+    def baseline(self, alpha_html_kel):
+        # The stand-ins' first run measures speedup 1.00 on "html" and 0.50 on the plain rows.
+        return self.write("base.csv", [row("alpha", "AlphaEncode html", "zlib", alpha_html_kel, 100, "2.000"),
+                                       row("alpha", "AlphaEncodePlain", "zlib", 50, 100),
+                                       row("beta", "BetaDecode html", "zlib", 100, 100, "2.000"),
+                                       row("beta", "BetaDecodePlain", "zlib", 50, 100)])
+
+    def test_recheck_clears_a_row_that_was_slow_once(self):
+        self.baseline(190)  # the first run falls 47% short; the second (2.00) is above the baseline
+        rc, out, err = self.report("build", "--compare", "base.csv")
+        self.assertEqual(rc, 0, out)
+        self.assertIn("rechecking 1 marked rows", err)
+        self.assertEqual((self.runs("alpha"), self.runs("beta")), (2, 1))
+        with open(self.path("build/bench/bench_alpha.args")) as f:
+            self.assertIn(r"--benchmark_filter=^BM_AlphaEncode/[^/]*/html$ ", f.read())  # the marked row alone
+        self.assertIn("+5.3%", self.line_of(out.split("against")[1], "AlphaEncode html"))
+
+    def test_recheck_keeps_a_row_that_stays_slow(self):
+        self.baseline(500)
+        rc, out, _ = self.report("build", "--compare", "base.csv")
+        self.assertEqual(rc, 1, out)
+        self.assertIn("SLOWER", self.line_of(out.split("against")[1], "AlphaEncode html"))
+        self.assertIn("-60.0%", self.line_of(out.split("against")[1], "AlphaEncode html"))
+
+    def test_no_recheck_judges_the_first_pass(self):
+        self.baseline(190)
+        rc, out, _ = self.report("build", "--compare", "base.csv", "--no-recheck")
+        self.assertEqual(rc, 1, out)
+        self.assertEqual(self.runs("alpha"), 1)
 
     def test_compare_reads_the_baseline_before_running(self):
         rc, _, _ = self.report("build", "--compare", "missing.csv")
