@@ -654,7 +654,8 @@ KelStatus kelsRegExpReplaceInit(const Kel8u* pTemplate, RegExpReplaceState* pSta
  * @param[out]    pDst          output bytes
  * @param[in,out] pDstLen       output capacity on entry; bytes written on return
  * @param[out]    pFind         match records (scratch; hold the search's records on return)
- * @param[in,out] pNumFind      capacity of pFind in records (bounds the matches replaced with `g`)
+ * @param[in,out] pNumFind      in: capacity of pFind in records (bounds the matches replaced with `g`); out: the
+ *                              records the search wrote, as kelsRegExpFind_8u sets it
  * @param[in,out] pRegExpState  a compiled pattern (scratch areas overwritten)
  * @param[in]     pReplaceState a parsed template
  * @return kelStatusNullPointer if any pointer is null; kelStatusBadSize if *pSrcLen < 1 or *pDstLen < 1;
