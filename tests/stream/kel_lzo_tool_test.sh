@@ -4,21 +4,11 @@
 #
 # Usage: kel_lzo_tool_test.sh KEL DATA_DIR. Exits 77 (skipped) only when lzop is missing outside CI.
 set -u
+source "$(dirname "${BASH_SOURCE[0]}")/../support/tool_test_lib.sh"
 kel=$1 data=$2
-if ! command -v lzop > /dev/null; then
-  if [ -z "${CI:-}" ]; then
-    echo "lzop not installed: skipped"
-    exit 77
-  fi
-  echo "FAIL: lzop is required in CI"
-  exit 1
-fi
+require_tools lzop
 
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cd "$work" || exit 1
-fail=0
-err() { echo "FAIL: $*"; fail=1; }
+enter_scratch_dir
 
 cat "$data/alice29.txt" "$data/kppkn.gtb" "$data/fireworks.jpeg" "$data/html_x_4" > mixed
 : > empty

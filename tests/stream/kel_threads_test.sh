@@ -4,23 +4,11 @@
 #
 # Usage: kel_threads_test.sh KEL DATA_DIR. Exits 77 (skipped) only when a tool is missing outside CI.
 set -u
+source "$(dirname "${BASH_SOURCE[0]}")/../support/tool_test_lib.sh"
 kel=$1 data=$2
-for tool in gzip bzip2 lz4; do
-  if ! command -v $tool > /dev/null; then
-    if [ -z "${CI:-}" ]; then
-      echo "$tool not installed: skipped"
-      exit 77
-    fi
-    echo "FAIL: $tool is required in CI"
-    exit 1
-  fi
-done
+require_tools gzip bzip2 lz4
 
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cd "$work" || exit 1
-fail=0
-err() { echo "FAIL: $*"; fail=1; }
+enter_scratch_dir
 
 cat "$data"/*.txt "$data/fireworks.jpeg" "$data/html_x_4" "$data/kppkn.gtb" > one
 cat one one one one > large  # about 12 MB: three 4 MiB pieces

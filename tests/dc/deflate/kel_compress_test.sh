@@ -5,21 +5,11 @@
 #
 # Usage: kel_compress_test.sh KEL DATA_DIR. Exits 77 (skipped) only when gzip is missing outside CI.
 set -u
+source "$(dirname "${BASH_SOURCE[0]}")/../../support/tool_test_lib.sh"
 kel=$1 data=$2
-if ! command -v gzip > /dev/null; then
-  if [ -z "${CI:-}" ]; then
-    echo "gzip not installed: skipped"
-    exit 77
-  fi
-  echo "FAIL: gzip is required in CI"
-  exit 1
-fi
+require_tools gzip
 
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cd "$work" || exit 1
-fail=0
-err() { echo "FAIL: $*"; fail=1; }
+enter_scratch_dir
 
 # A mix of text, binary and incompressible data, and the corner sizes.
 cat "$data/alice29.txt" "$data/kppkn.gtb" > mixed

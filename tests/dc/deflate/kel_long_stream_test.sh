@@ -7,6 +7,7 @@
 # (each mode is one word of `kel c` options, e.g. "-l 1"). Runs only with KEL_LONG_TESTS=1, else exits 77
 # (skipped), as it does when gzip is missing outside CI.
 set -u
+source "$(dirname "${BASH_SOURCE[0]}")/../../support/tool_test_lib.sh"
 kel=$(realpath "$1") data=$(realpath "$2") bytes=${3:-2684354560}
 shift 2
 [ $# -gt 0 ] && shift
@@ -19,20 +20,9 @@ if [ "${KEL_LONG_TESTS:-0}" != 1 ]; then
   echo "KEL_LONG_TESTS=1 not set: skipped"
   exit 77
 fi
-if ! command -v gzip > /dev/null; then
-  if [ -z "${CI:-}" ]; then
-    echo "gzip not installed: skipped"
-    exit 77
-  fi
-  echo "FAIL: gzip is required in CI"
-  exit 1
-fi
+require_tools gzip
 
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cd "$work" || exit 1
-fail=0
-err() { echo "FAIL: $*"; fail=1; }
+enter_scratch_dir
 
 # Text and binary samples with a MiB of random bytes after each round: compressible, but not trivially (the same
 # sample repeats only far beyond the 32 KiB window).
