@@ -110,11 +110,7 @@ void n8_insertHeads3(const Kel8u* p, Kel32s pos, Kel32u n, Kel32s* heads, Kel32u
 void n8_insertChains4(const Kel8u* p, Kel32s pos, Kel32u n, Kel32s* heads, Kel32u hashMask, Kel32s* chain,
                       Kel32u windowMask) {
     for (Kel32u i = 0; i < n; ++i) {
-        Kel32u w;
-        __builtin_memcpy(&w, p + i, 4);
-        const Kel32u h = (randVec[w & 255] ^ randVec[256 + ((w >> 8) & 255)] ^ randVec[512 + ((w >> 16) & 255)] ^
-                          randVec[768 + (w >> 24)]) &
-                         hashMask;
+        const Kel32u h = n8_hash4(n8_load32(p + i), hashMask);
         const Kel32u q = Kel32u(pos) + i;
         chain[q & windowMask] = heads[h];
         heads[h] = Kel32s(q);

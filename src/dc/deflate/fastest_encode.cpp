@@ -125,26 +125,26 @@ __attribute__((noinline)) Kel32s n8_mainLoopContiguous(const EncodeJob& j, const
     const Kel32u wsMinus1 = Kel32u(j.windowSize) - 1;
     // The hash of the next position is computed one step ahead: a literal moves on to it, a match inserts it. Its
     // head entry can then be loaded before the current step's branch is resolved.
-    Kel32u h = n8_fastHash4(n8_fastLoad32(ip), mask);
+    Kel32u h = n8_hash4(n8_load32(ip), mask);
     do {
         const Kel32u p = Kel32u(UPtr(ip) - posBase);
-        const Kel32u cur = n8_fastLoad32(ip);
-        const Kel32u hNext = n8_fastHash4(n8_fastLoad32(ip + 1), mask);
+        const Kel32u cur = n8_load32(ip);
+        const Kel32u hNext = n8_hash4(n8_load32(ip + 1), mask);
         // Usable when 1 <= pos - c < windowSize, computed modulo 2^32 so that any table entry is safe.
         const Kel32u d = p - Kel32u(heads[h]);
         heads[h] = Kel32s(p);
-        if (d - 1 < wsMinus1 && n8_fastLoad32(ip - d) == cur) {
+        if (d - 1 < wsMinus1 && n8_load32(ip - d) == cur) {
             const Kel32s len = n8_fastMatchLen(ip, ip - d, 4, kFastMaxMatch);
             Kel32u n;
             const Kel64u bits = n8_matchBits(t, len, Kel32s(d), n);
             heads[hNext] = Kel32s(p + 1);
-            heads[n8_fastHash4(n8_fastLoad32(ip + 2), mask)] = Kel32s(p + 2);
-            heads[n8_fastHash4(n8_fastLoad32(ip + 3), mask)] = Kel32s(p + 3);
+            heads[n8_hash4(n8_load32(ip + 2), mask)] = Kel32s(p + 2);
+            heads[n8_hash4(n8_load32(ip + 3), mask)] = Kel32s(p + 3);
             acc |= bits << cnt;
             cnt += n;
             ip += len;
             // Only a position below the loop's end has its four bytes inside the source for sure.
-            if (ip < ipEnd) h = n8_fastHash4(n8_fastLoad32(ip), mask);
+            if (ip < ipEnd) h = n8_hash4(n8_load32(ip), mask);
         } else {
             const BitCode lc = t.lit[cur & 255];
             acc |= Kel64u(lc.bits) << cnt;
@@ -197,7 +197,7 @@ KelStatus n8_encode(EncodeJob& j, const EncodeTables& t) {
             cnt -= 8;
         }
     };
-    auto hashAt = [&](Kel32s p) { return n8_fastHash4(n8_fastLoad32(w.at(p)), mask); };
+    auto hashAt = [&](Kel32s p) { return n8_hash4(n8_load32(w.at(p)), mask); };
 
     // Entry: at most 16 pending bits (31 after an on-the-spot header, whose room check left two bytes for this).
     if (cnt >= 16) {
@@ -238,8 +238,8 @@ KelStatus n8_encode(EncodeJob& j, const EncodeTables& t) {
             o = bs.o;
         }
         while (pos < mainEnd && dstLen - o >= 5) {
-            const Kel32u cur = n8_fastLoad32(w.at(pos));
-            const Kel32u h = n8_fastHash4(cur, mask);
+            const Kel32u cur = n8_load32(w.at(pos));
+            const Kel32u h = n8_hash4(cur, mask);
             const Kel32s c = heads[h];
             if (Kel32u(pos) - Kel32u(c) - 1 < wsMinus1 && w.word(c) == cur) {
                 const Kel32s len = w.matchLen(pos, c, kFastMaxMatch);
@@ -272,8 +272,8 @@ KelStatus n8_encode(EncodeJob& j, const EncodeTables& t) {
         bool stopped = false;
         while (pos < end - 3 && o < dstLen) {
             const Kel32s maxLen = end - pos < kFastMaxMatch ? end - pos : kFastMaxMatch;
-            const Kel32u cur = n8_fastLoad32(w.at(pos));
-            const Kel32u h = n8_fastHash4(cur, mask);
+            const Kel32u cur = n8_load32(w.at(pos));
+            const Kel32u h = n8_hash4(cur, mask);
             const Kel32s c = heads[h];
             Kel64u bits;
             Kel32u n;

@@ -91,33 +91,7 @@ inline Kel32u n8_fastDistSymbol(Kel32s dist) {
     return d1 < 256 ? litCodeTable[256 + d1] : litCodeTable[512 + (d1 >> 7)];
 }
 
-// ---- Bytes and hashing ----------------------------------------------------------------------------------------
-
-inline Kel32u n8_fastLoad32(const Kel8u* p) {
-    Kel32u w;
-    __builtin_memcpy(&w, p, 4);
-    return w;
-}
-
-// randVec widened to 32-bit entries, so that the hash XORs whole registers straight from memory (no 16-bit loads
-// and zero extensions in the per-position loops).
-struct FastRandVecWide {
-    Kel32u v[1024];
-};
-
-constexpr FastRandVecWide n8_widenFastRandVec() {
-    FastRandVecWide t{};
-    for (int i = 0; i < 1024; ++i) t.v[i] = randVec[i];
-    return t;
-}
-
-inline constexpr FastRandVecWide kFastRandVecWide = n8_widenFastRandVec();
-
-// H4 of the four bytes in w (first byte in the low bits): one randVec row per byte, XORed and masked.
-inline Kel32u n8_fastHash4(Kel32u w, Kel32u mask) {
-    const Kel32u* r = kFastRandVecWide.v;
-    return (r[w & 255] ^ r[256 + ((w >> 8) & 255)] ^ r[512 + ((w >> 16) & 255)] ^ r[768 + (w >> 24)]) & mask;
-}
+// ---- Bytes ---------------------------------------------------------------------------------------------------
 
 // Number of equal bytes of a and b from index n on (the first n are known to be equal), at most maxLen. Reads
 // a[0..maxLen) and b[0..maxLen) only. Eight bytes per step; the first difference is the lowest set bit of the XOR.
@@ -144,8 +118,8 @@ struct FastWindow {
 
     // The four bytes from position c on; c < s + (source length - 3).
     Kel32u word(Kel32s c) const {
-        if (kContiguous || c >= s) return n8_fastLoad32(src + (c - s));
-        if (c + 4 <= s) return n8_fastLoad32(hist + (c - s));
+        if (kContiguous || c >= s) return n8_load32(src + (c - s));
+        if (c + 4 <= s) return n8_load32(hist + (c - s));
         Kel32u w = 0;
         for (int k = 3; k >= 0; --k) {
             const Kel32s i = c + k;

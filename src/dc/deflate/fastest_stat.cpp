@@ -31,8 +31,8 @@ struct StatJob {
 template <bool kContiguous>
 inline Kel32s n8_statStep(const StatJob& j, const FastWindow<kContiguous>& w, Kel32s pos, Kel32s maxLen,
                           Kel32s insertEnd) {
-    const Kel32u cur = n8_fastLoad32(w.at(pos));
-    const Kel32u h = n8_fastHash4(cur, j.hashMask);
+    const Kel32u cur = n8_load32(w.at(pos));
+    const Kel32u h = n8_hash4(cur, j.hashMask);
     const Kel32s c = j.heads[h];
     j.heads[h] = pos;
     // c < pos rejects entries that do not come from an earlier position of this stream (a table reused without
@@ -40,7 +40,7 @@ inline Kel32s n8_statStep(const StatJob& j, const FastWindow<kContiguous>& w, Ke
     if (c > pos - j.windowSize && c < pos && w.word(c) == cur) {
         const Kel32s len = w.matchLen(pos, c, maxLen);
         for (Kel32s p = pos + 1; p <= pos + 3 && p < insertEnd; ++p) {
-            j.heads[n8_fastHash4(n8_fastLoad32(w.at(p)), j.hashMask)] = p;
+            j.heads[n8_hash4(n8_load32(w.at(p)), j.hashMask)] = p;
         }
         ++j.litLen[n8_fastLengthSymbol(len)];
         ++j.dist[n8_fastDistSymbol(pos - c)];
@@ -63,22 +63,22 @@ Kel32s n8_gatherCounts(const StatJob& j) {
     if (pos < mainEnd) {
         Kel32s* const heads = j.heads;
         const Kel32u mask = j.hashMask;
-        Kel32u h = n8_fastHash4(n8_fastLoad32(w.at(pos)), mask);
+        Kel32u h = n8_hash4(n8_load32(w.at(pos)), mask);
         do {
-            const Kel32u cur = n8_fastLoad32(w.at(pos));
-            const Kel32u hNext = n8_fastHash4(n8_fastLoad32(w.at(pos + 1)), mask);
+            const Kel32u cur = n8_load32(w.at(pos));
+            const Kel32u hNext = n8_hash4(n8_load32(w.at(pos + 1)), mask);
             const Kel32s c = heads[h];
             heads[h] = pos;
             if (c > pos - j.windowSize && c < pos && w.word(c) == cur) {
                 const Kel32s len = w.matchLen(pos, c, kFastMaxMatch);
                 heads[hNext] = pos + 1;
-                heads[n8_fastHash4(n8_fastLoad32(w.at(pos + 2)), mask)] = pos + 2;
-                heads[n8_fastHash4(n8_fastLoad32(w.at(pos + 3)), mask)] = pos + 3;
+                heads[n8_hash4(n8_load32(w.at(pos + 2)), mask)] = pos + 2;
+                heads[n8_hash4(n8_load32(w.at(pos + 3)), mask)] = pos + 3;
                 ++j.litLen[n8_fastLengthSymbol(len)];
                 ++j.dist[n8_fastDistSymbol(pos - c)];
                 pos += len;
                 // Only a position below mainEnd has its four bytes inside the source for sure.
-                if (pos < mainEnd) h = n8_fastHash4(n8_fastLoad32(w.at(pos)), mask);
+                if (pos < mainEnd) h = n8_hash4(n8_load32(w.at(pos)), mask);
             } else {
                 ++j.litLen[cur & 255];
                 ++pos;

@@ -22,26 +22,6 @@
 
 namespace kel::deflate {
 
-// randVec widened to 32-bit entries: the hash then XORs whole registers straight from memory, with no 16-bit
-// loads and no final zero extension (about a twentieth of the matcher's instructions).
-struct RandVecWide {
-    Kel32u v[1024];
-};
-
-constexpr RandVecWide n8_widenRandVec() {
-    RandVecWide t{};
-    for (int i = 0; i < 1024; ++i) t.v[i] = randVec[i];
-    return t;
-}
-
-inline constexpr RandVecWide kRandVecWide = n8_widenRandVec();
-
-inline Kel32u n8_load32(const Kel8u* p) {
-    Kel32u w;
-    __builtin_memcpy(&w, p, 4);
-    return w;
-}
-
 // The matcher of one call. MatchLen::run(a, b, maxLen) counts equal leading bytes of a and b, at most maxLen,
 // reading a[0..maxLen) and b[0..maxLen) only. kContiguous says the history ends where the source begins, so one
 // pointer reaches every position.
@@ -115,10 +95,7 @@ private:
     }
 
     // ---- Hashing -------------------------------------------------------------------------------------------
-    KEL_DEFLATE_INLINE Kel32u hash4(Kel32u w) const {
-        const Kel32u* r = kRandVecWide.v;
-        return (r[w & 255] ^ r[256 + ((w >> 8) & 255)] ^ r[512 + ((w >> 16) & 255)] ^ r[768 + (w >> 24)]) & hmask_;
-    }
+    KEL_DEFLATE_INLINE Kel32u hash4(Kel32u w) const { return n8_hash4(w, hmask_); }
 
     // Inserts position p (its four bytes lie in the source) and returns the previous head of its hash.
     KEL_DEFLATE_INLINE Kel32s insert4(Kel32s p) { return insert4(p, hash4(n8_load32(at(p)))); }
