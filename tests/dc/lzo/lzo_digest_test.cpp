@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "keldc.h"
+#include "support/pinned_digest.h"
 #include "support/test_util.h"
 
 namespace {
@@ -28,12 +29,7 @@ namespace {
 using Bytes = std::vector<Kel8u>;
 using kel::test::GuardedBuffer;
 
-struct Expected {
-    const char* kase;
-    std::uint32_t crc;
-};
-
-constexpr Expected kExpected[] = {
+constexpr kel::test::PinnedDigest kExpected[] = {
     {"alice29.txt", 0x25B48FB8},
     {"alice29.txt/prefixes", 0xD1753EBF},
     {"asyoulik.txt", 0x6D2B18F8},
@@ -150,31 +146,8 @@ std::vector<std::pair<std::string, Bytes>> syntheticInputs() {
     return inputs;
 }
 
-std::uint32_t expectedFor(const std::string& kase, bool& found) {
-    for (const Expected& e : kExpected) {
-        if (kase == e.kase) {
-            found = true;
-            return e.crc;
-        }
-    }
-    found = false;
-    return 0;
-}
-
-bool printing() {
-    const char* v = std::getenv("KEL_PRINT_DIGESTS");
-    return v != nullptr && v[0] == '1';
-}
-
 void check(const std::string& kase, std::uint32_t got) {
-    if (printing()) {
-        std::printf("    {\"%s\", 0x%08X},\n", kase.c_str(), got);
-        return;
-    }
-    bool found = false;
-    const std::uint32_t want = expectedFor(kase, found);
-    ASSERT_TRUE(found) << kase << ": no recorded digest";
-    EXPECT_EQ(got, want) << kase;
+    kel::test::checkPinnedDigest(kExpected, kase, got);
 }
 
 TEST(LzoEncodeDigest, CorpusFilesAndTheirPrefixesUnchanged) {
