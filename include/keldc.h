@@ -793,6 +793,7 @@ KelStatus kelsEncodeLZOInit_8u(int method, Kel32u maxSrcLen, LZOState_8u* pLZOSt
  * kelsEncodeLZO_8u - compress a whole buffer into one LZO1X stream, end marker (17 0 0) included.
  *
  * The destination length is not read: the destination must hold the worst case, srcLen + srcLen / 16 + 67 bytes.
+ * Literal runs are copied in 16-byte moves, so bytes past the stream (within that worst case) may be overwritten.
  * The output depends only on the source (the state's table is reset on every call). One state block serves one
  * thread at a time.
  *
