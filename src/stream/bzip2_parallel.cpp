@@ -1,0 +1,10 @@
+// src/stream/bzip2_parallel.cpp - placeholder until the format lands.
+#include "stream/stream_internal.h"
+
+namespace kel::stream {
+Engine* newParallelBzip2Decoder(const Setup& s, CreateError* e) {
+    (void)s;
+    *e = {kelStreamErrUnsupported, "not built yet"};
+    return nullptr;
+}
+}  // namespace kel::stream

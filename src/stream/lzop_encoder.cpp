@@ -1,0 +1,14 @@
+// src/stream/lzop_encoder.cpp - placeholder until the format lands.
+#include "stream/stream_internal.h"
+
+namespace kel::stream {
+Engine* newLzopEncoder(const Setup& s, CreateError* e) {
+    (void)s;
+    *e = {kelStreamErrUnsupported, "not built yet"};
+    return nullptr;
+}
+std::size_t lzopBound(const KelStreamOptions& o, std::size_t srcLen) {
+    (void)o;
+    return srcLen + srcLen / 2 + 1024;
+}
+}  // namespace kel::stream

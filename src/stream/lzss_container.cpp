@@ -1,0 +1,19 @@
+// src/stream/lzss_container.cpp - placeholder until the format lands.
+#include "stream/stream_internal.h"
+
+namespace kel::stream {
+Engine* newLzssEncoder(const Setup& s, CreateError* e) {
+    (void)s;
+    *e = {kelStreamErrUnsupported, "not built yet"};
+    return nullptr;
+}
+Engine* newLzssDecoder(const Setup& s, CreateError* e) {
+    (void)s;
+    *e = {kelStreamErrUnsupported, "not built yet"};
+    return nullptr;
+}
+std::size_t lzssBound(const KelStreamOptions& o, std::size_t srcLen) {
+    (void)o;
+    return srcLen + srcLen / 2 + 1024;
+}
+}  // namespace kel::stream
