@@ -1,0 +1,90 @@
+// src/stream/deflate_writer.h - raw Deflate blocks (RFC 1951) from the library's level matchers, for the gzip, zlib
+// and raw compressor of libkelstream.
+//
+// The writer keeps the window, the hash tables and the position counter; per block it lets the library's matcher
+// fill the item buffers, builds length-limited canonical Huffman codes from the counts, and writes the cheapest of
+// a dynamic, fixed or stored block with its own bit writer and the library's Huffman writer. Wrappers, checksums
+// and the output's hand-over belong to the owner: the writer appends whole bytes to the Bytes it was given and
+// keeps fewer than 8 bits back between calls. The output is the same however the input is split into pieces.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "keldc.h"
+#include "stream/stream_internal.h"
+
+namespace kel::stream {
+
+class DeflateWriter {
+public:
+    // Levels 0 to 29 as this library numbers them: 1 to 9 trade speed for size as zlib's levels do, each served by
+    // a row of the matcher's level table (see rowOfLevel); 10 to 29 are the table's rows of the same number.
+    static constexpr int kMaxLevel = 29;
+    static int rowOfLevel(int level);
+
+    // Output goes to *out, which must outlive the writer.
+    DeflateWriter(const Allocator& a, Bytes* out) : alloc_(a), out_(out) {}
+    ~DeflateWriter();
+    DeflateWriter(const DeflateWriter&) = delete;
+    DeflateWriter& operator=(const DeflateWriter&) = delete;
+
+    // Allocates the buffers for the matcher row `row`; false when memory runs out.
+    bool init(int row);
+    // Starts a new stream: history, tables, bits and the result are cleared.
+    void reset();
+
+    // Preset dictionary, before the first write: its last 32 KiB become history the first bytes may match.
+    KelStreamResult setDictionary(const std::uint8_t* dict, std::size_t n);
+    // Compresses n more bytes; finished blocks are appended to the output. A long piece is matched where it lies.
+    KelStreamResult write(const std::uint8_t* src, std::size_t n);
+    // Ends the current block and appends an empty stored block, so that the output so far decodes to everything
+    // written, byte-aligned (a sync flush). Writing may go on afterwards.
+    KelStreamResult flush();
+    // Writes the rest as the final block and byte-aligns the output.
+    KelStreamResult finish();
+
+    // kelStreamOk, or the first error (kelStreamErrMemory, kelStreamErrLibrary) with its message.
+    KelStreamResult result() const { return result_; }
+    const char* message() const { return message_; }
+
+private:
+    struct Buffers;
+
+    void appendBuffered(const std::uint8_t* src, std::size_t n);
+    void compressBuffered(Kel32u flushMode);
+    void compressDirect(const std::uint8_t* src, std::size_t n, std::int64_t base);
+    void putRaw(std::int64_t from, std::int64_t to);
+    void slideWindow();
+    void emitBlock(bool final);
+    void putBits(std::uint32_t bits, unsigned n);
+    void putBytes(const std::uint8_t* p, std::size_t n);
+    void alignToByte();
+    void failLibrary(KelStatus st, const char* why);
+    bool ok() const { return result_ == kelStreamOk; }
+
+    Allocator alloc_;
+    Bytes* out_;
+    Buffers* b_ = nullptr;
+    int row_ = 0;  // the row of the library's level table that serves the level
+    KelStreamResult result_ = kelStreamOk;
+    const char* message_ = "";
+
+    std::int64_t winBase_ = 0;     // stream offset of the window buffer's first byte
+    std::int64_t bufEnd_ = 0;      // bytes in the window buffer
+    std::int64_t cur_ = 0;         // offset of the next byte the matcher has not consumed
+    std::int64_t blockStart_ = 0;  // stream offset of the current block's first byte
+    std::int32_t items_ = 0;       // items of the current block
+    // A long write is matched in the caller's buffer: ext_ holds its n bytes from stream offset extBase_ on, extCur_
+    // is the offset in it of the next unmatched byte. Null between writes.
+    const std::uint8_t* ext_ = nullptr;
+    std::int64_t extBase_ = 0;
+    std::int64_t extLen_ = 0;
+    std::int64_t extCur_ = 0;
+    Kel32u pos_ = 0;  // stream position of cur_ for the matcher
+
+    std::uint64_t bitAcc_ = 0;  // pending output bits, lowest first
+    unsigned bitCount_ = 0;     // their number, below 8 between operations
+};
+
+}  // namespace kel::stream
