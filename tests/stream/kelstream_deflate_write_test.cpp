@@ -292,6 +292,38 @@ TEST(KelStreamDeflateWrite, SyncFlushMakesEverythingSoFarDecodable) {
     }
 }
 
+// A sync flush after every short piece (many tiny blocks, each followed by its marker) still restores, in both
+// writers, with stretches of noise that become stored blocks.
+TEST(KelStreamDeflateWrite, FrequentSyncFlushesRestore) {
+    SCOPED_TRACE(kel::test::seedNote());
+    auto rng = kel::test::makeRng(67);
+    Bytes data = kel::test::repetitiveBytes(rng, 120000);
+    const Bytes noise = kel::test::randomBytes(rng, 30000);
+    data.insert(data.begin() + 50000, noise.begin(), noise.end());
+    for (int level : {1, 9, -1}) {
+        for (std::size_t every : {std::size_t(1), std::size_t(333), std::size_t(4096)}) {
+            SCOPED_TRACE(describe(kelFormatZlib, level, every));
+            const KelStreamOptions o = optionsFor(level);
+            KelStream* s = nullptr;
+            ASSERT_EQ(kelStreamCreate(&s, kelFormatZlib, kelCompress, &o), kelStreamOk);
+            Bytes out, buf(1 << 16);
+            const std::size_t n = every == 1 ? 3000 : data.size();
+            for (std::size_t at = 0; at <= n;) {
+                const bool last = at == n;
+                std::size_t srcLen = std::min(every, n - at), dstLen = buf.size();
+                const KelStreamResult r = kelStreamProcess(s, data.data() + at, &srcLen, buf.data(), &dstLen,
+                                                           last ? kelFlushFinish : kelFlushSync);
+                ASSERT_EQ(r, last ? kelStreamEnd : kelStreamFlushed) << kelStreamMessage(s);
+                out.insert(out.end(), buf.begin(), buf.begin() + long(dstLen));
+                at += srcLen;
+                if (last) break;
+            }
+            kelStreamFree(s);
+            expectRestores(kelFormatZlib, out, Bytes(data.begin(), data.begin() + long(n)));
+        }
+    }
+}
+
 // The bound holds for incompressible data at every level and in the fastest mode, with every gzip header field
 // set, and kelStreamCompress succeeds with exactly that room. The overhead stays small.
 TEST(KelStreamDeflateWrite, BoundHoldsForIncompressibleDataAtEveryLevel) {
