@@ -83,8 +83,10 @@ typedef void (*KelStreamFreeFn)(void* opaque, void* p);
 typedef struct KelStreamOptions {
     /* Every format */
     int level;   /**< compression level, 0 for the format's default: gzip/zlib/deflate 1-9 as zlib's (default 6),
-                      bzip2 1-9 (block size in 100 kB, default 9), lz4 1-9 for the high-compression encoder (see
-                      lz4HighCompression; the fast encoder has no levels), lzop 1-9 (default 3), lzss ignored */
+                      and 10-29 the further rows of kelsDeflateLZ77_8u's level table (recorded in the zlib and gzip
+                      headers by their last digit), above 29 kelStreamErrArgument; bzip2 1-9 (block size in 100 kB,
+                      default 9), lz4 1-9 for the high-compression encoder (see lz4HighCompression; the fast
+                      encoder has no levels), lzop 1-9 (default 3), lzss ignored */
     int threads; /**< worker threads: 0 or 1 work in the calling thread; N > 1 compress (gzip, bzip2, lz4) or
                       decompress (gzip, bzip2, lz4) independent pieces on N threads; other formats ignore it */
     KelStreamAllocFn alloc; /**< null: malloc */
@@ -96,7 +98,8 @@ typedef struct KelStreamOptions {
                             entry that another one follows, so kelStreamGetHeader() can be read per entry */
 
     /* Deflate family (gzip, zlib, raw) */
-    int fastest; /**< nonzero: the single-probe fastest encoder instead of the level's matcher (level still recorded) */
+    int fastest; /**< nonzero: the single-probe fastest encoder instead of the level's matcher (the zlib header still
+                      records the level; gzip's XFL says fastest) */
     const uint8_t* dictionary; /**< zlib and raw: preset dictionary, both directions (zlib decompression may instead
                                     supply it on kelStreamNeedDictionary) */
     size_t dictionaryLen;      /**< bytes of dictionary; only the last 32 KiB count */
@@ -106,8 +109,10 @@ typedef struct KelStreamOptions {
     const char* comment;  /**< gzip comment, or null */
     const uint8_t* extra; /**< gzip extra field, or null */
     size_t extraLen;      /**< bytes of extra, at most 65535 */
-    int64_t mtime;        /**< modification time in seconds since 1970, 0 for none (gzip, lzop) */
-    int headerCrc;        /**< gzip: nonzero stores the header CRC (FHCRC) */
+    int64_t mtime;        /**< modification time in seconds since 1970, 0 for none (gzip, lzop); gzip stores a
+                               time outside 0 to 2^32 - 1 as 0 */
+    int headerCrc;        /**< gzip: nonzero stores the header CRC (FHCRC: the low 16 bits of the CRC-32 of the
+                               header bytes before it) */
     int os;               /**< gzip OS byte, 0-255; default 3 (Unix) */
 
     /* LZ4 frames (compression) */
