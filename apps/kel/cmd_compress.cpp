@@ -3,7 +3,7 @@
 // Each FILE becomes FILE plus the format's suffix, written under a temporary name in the same directory and
 // renamed into place only when complete, so an error never leaves a partial output behind; the input is removed
 // afterwards unless -k or -c is given. Without FILE (or for "-") standard input is compressed to standard output.
-// Formats are rows of kFormats: a new one needs a row and a Compressor.
+// Formats are rows of kFormats: the library does the work, a row says what the tool lets a user ask of it.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,157 +11,48 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "kel/commands.h"
 #include "kel/io_util.h"
-#include "stream/bzip2_stream.h"
-#include "stream/deflate_stream.h"
-#include "stream/lz4_frame.h"
-#include "stream/lzop_file.h"
-#include "stream/lzss_file.h"
-#include "stream/status_text.h"
+#include "kel/stream_util.h"
+#include "kelstream.h"
 
 namespace kel::app {
 namespace {
 
-// What a format's compressor may know about its input.
+// What the output may record about its input.
 struct InputInfo {
-    std::string baseName;     // file name without directories; empty for standard input
-    std::uint32_t mtime = 0;  // seconds since 1970; 0 if unknown
-    // lz4 only: --hc selects the slower, stronger encoder; --linked lets blocks refer to the data before them.
-    bool highCompression = false;
-    bool linkedBlocks = false;
-    // gzip, zlib, deflate: --fast selects the single-probe fastest mode.
-    bool fastest = false;
+    std::string baseName;    // file name without directories; empty for standard input
+    std::int64_t mtime = 0;  // seconds since 1970; 0 if unknown
 };
 
-class Compressor {
-public:
-    virtual ~Compressor() = default;
-    virtual KelStatus write(const std::uint8_t* src, std::size_t n) = 0;
-    virtual KelStatus finish() = 0;
-    // Output produced so far and not yet taken; the caller clears it after writing it out.
-    virtual std::vector<std::uint8_t>& output() = 0;
-};
-
-class DeflateCompressor : public Compressor {
-public:
-    // The fastest mode ignores the level; its header says "fastest" (level 1).
-    DeflateCompressor(DeflateFormat format, int level, const InputInfo& info)
-        : stream_(format, info.fastest ? 1 : level) {
-        if (format == DeflateFormat::Gzip) stream_.setGzipHeader(GzipHeaderInfo{info.baseName, info.mtime});
-        if (info.fastest) stream_.setFastest();
-    }
-    KelStatus write(const std::uint8_t* src, std::size_t n) override { return stream_.write(src, n); }
-    KelStatus finish() override { return stream_.finish(); }
-    std::vector<std::uint8_t>& output() override { return stream_.output(); }
-
-private:
-    DeflateStream stream_;
-};
-
-// LZ4 frames: the fast encoder, or with --hc the high-compression encoder at the given level (0 counts as 9).
-class Lz4Compressor : public Compressor {
-public:
-    Lz4Compressor(int level, const InputInfo& info) : writer_(options(level, info)) {}
-    KelStatus write(const std::uint8_t* src, std::size_t n) override { return writer_.write(src, n); }
-    KelStatus finish() override { return writer_.finish(); }
-    std::vector<std::uint8_t>& output() override { return writer_.output(); }
-
-private:
-    static Lz4FrameOptions options(int level, const InputInfo& info) {
-        Lz4FrameOptions o;
-        o.linkedBlocks = info.linkedBlocks;
-        o.hcLevel = info.highCompression ? (level > 0 ? level : Lz4FrameWriter::kMaxLevel) : 0;
-        return o;
-    }
-    Lz4FrameWriter writer_;
-};
-
-// bzip2 files: LEVEL 1 to 9 is the block size in units of 100 000 bytes (0 counts as 1).
-class Bzip2Compressor : public Compressor {
-public:
-    explicit Bzip2Compressor(int level) : writer_(level > 0 ? level : 1) {}
-    KelStatus write(const std::uint8_t* src, std::size_t n) override { return writer_.write(src, n); }
-    KelStatus finish() override { return writer_.finish(); }
-    std::vector<std::uint8_t>& output() override { return writer_.output(); }
-
-private:
-    Bzip2Writer writer_;
-};
-
-// lzop files (LZO1X in 256 KiB blocks with Adler-32 checksums, as the lzop tool writes them); no levels.
-class LzopCompressor : public Compressor {
-public:
-    explicit LzopCompressor(const InputInfo& info) : writer_(LzopOptions{info.baseName, 0644, info.mtime}) {}
-    KelStatus write(const std::uint8_t* src, std::size_t n) override {
-        writer_.write(src, n);
-        return kelStatusOk;
-    }
-    KelStatus finish() override {
-        writer_.finish();
-        return kelStatusOk;
-    }
-    std::vector<std::uint8_t>& output() override { return writer_.output(); }
-
-private:
-    LzopWriter writer_;
-};
-
-// The LZSS container of kel_stream (magic, stream, length and CRC-32 trailer); no levels.
-class LzssCompressor : public Compressor {
-public:
-    KelStatus write(const std::uint8_t* src, std::size_t n) override {
-        writer_.write(src, n);
-        return kelStatusOk;
-    }
-    KelStatus finish() override {
-        writer_.finish();
-        return kelStatusOk;
-    }
-    std::vector<std::uint8_t>& output() override { return writer_.output(); }
-
-private:
-    LzssWriter writer_;
+// What a format accepts beyond a level.
+enum FormatUse : unsigned {
+    kUsesThreads = 1,    // -T: independent members, streams or frames compressed in parallel
+    kUsesFastest = 2,    // --fast
+    kUsesLz4Modes = 4,   // --hc, --linked
+    kIgnoresThreads = 8  // -T is accepted and the format is written on one thread (a single stream cannot be split)
 };
 
 struct Format {
     const char* name;
     const char* suffix;
+    KelStreamFormat id;
     int maxLevel;
     int defaultLevel;
-    std::unique_ptr<Compressor> (*make)(int level, const InputInfo& info);
+    unsigned uses;
 };
 
 const Format kFormats[] = {
-    {"gzip", ".gz", DeflateStream::kMaxLevel, 6,
-     [](int level, const InputInfo& info) -> std::unique_ptr<Compressor> {
-         return std::make_unique<DeflateCompressor>(DeflateFormat::Gzip, level, info);
-     }},
-    {"zlib", ".zz", DeflateStream::kMaxLevel, 6,
-     [](int level, const InputInfo& info) -> std::unique_ptr<Compressor> {
-         return std::make_unique<DeflateCompressor>(DeflateFormat::Zlib, level, info);
-     }},
-    {"deflate", ".deflate", DeflateStream::kMaxLevel, 6,
-     [](int level, const InputInfo& info) -> std::unique_ptr<Compressor> {
-         return std::make_unique<DeflateCompressor>(DeflateFormat::Raw, level, info);
-     }},
-    {"lz4", ".lz4", Lz4FrameWriter::kMaxLevel, Lz4FrameWriter::kMaxLevel,
-     [](int level, const InputInfo& info) -> std::unique_ptr<Compressor> {
-         return std::make_unique<Lz4Compressor>(level, info);
-     }},
-    {"bzip2", ".bz2", Bzip2Writer::kMaxLevel, Bzip2Writer::kMaxLevel,
-     [](int level, const InputInfo&) -> std::unique_ptr<Compressor> {
-         return std::make_unique<Bzip2Compressor>(level);
-     }},
-    {"lzo", ".lzo", 0, 0,
-     [](int, const InputInfo& info) -> std::unique_ptr<Compressor> { return std::make_unique<LzopCompressor>(info); }},
-    {"lzss", ".lzss", 0, 0,
-     [](int, const InputInfo&) -> std::unique_ptr<Compressor> { return std::make_unique<LzssCompressor>(); }},
+    {"gzip", ".gz", kelFormatGzip, 29, 6, kUsesThreads | kUsesFastest},
+    {"zlib", ".zz", kelFormatZlib, 29, 6, kUsesFastest | kIgnoresThreads},
+    {"deflate", ".deflate", kelFormatDeflate, 29, 6, kUsesFastest | kIgnoresThreads},
+    {"lz4", ".lz4", kelFormatLz4, 9, 9, kUsesThreads | kUsesLz4Modes},
+    {"bzip2", ".bz2", kelFormatBzip2, 9, 9, kUsesThreads},
+    {"lzo", ".lzo", kelFormatLzop, 0, 0, 0},
+    {"lzss", ".lzss", kelFormatLzss, 0, 0, 0},
 };
 
 const Format* findFormat(const std::string& name) {
@@ -181,8 +72,8 @@ void printCompressUsage(std::FILE* out) {
                  "                              bzip2 (.bz2; LEVEL 1 to 9 sets blocks of LEVEL * 100 000 bytes,\n"
                  "                              default 9), lzo (.lzo, the lzop tool's format) or lzss\n"
                  "                              (.lzss, kel's LZSS container)\n"
-                 "  -l LEVEL, --level=LEVEL     0 to 29; 1 (fastest) to 9 (smallest) as in gzip, default 6;\n"
-                 "                              0 is the single-probe matcher, 10 to 29 are variants\n"
+                 "  -l LEVEL, --level=LEVEL     gzip, zlib, deflate: 1 (fastest) to 9 (smallest) as in gzip,\n"
+                 "                              default 6; 0 is the default, 10 to 29 are variants\n"
                  "  -1 ... -9                   the same as -l 1 ... -l 9\n"
                  "  --hc                        lz4: the high-compression encoder at LEVEL (1 to 9, default 9);\n"
                  "                              without it lz4 uses its fast encoder and ignores LEVEL\n"
@@ -190,14 +81,16 @@ void printCompressUsage(std::FILE* out) {
                  "  --fast                      gzip, zlib, deflate: the fastest mode (one hash probe per byte,\n"
                  "                              codes from sampled counts), ignoring LEVEL; about 1.7 times\n"
                  "                              the speed of -1, output about a tenth larger\n"
-                 "  -T N, --threads=N           gzip, bzip2, lz4: compress N pieces of 4 MiB at a time in\n"
-                 "                              parallel, each a complete member, stream or frame (the standard\n"
-                 "                              tools decode the concatenation); other formats use one thread\n"
+                 "  -T N, --threads=N           gzip, bzip2, lz4: compress independent pieces on N threads,\n"
+                 "                              each a complete member, stream or frame (the standard tools\n"
+                 "                              decode the concatenation); zlib and deflate use one thread\n"
                  "  -c, --stdout                write to standard output, keep the input files\n"
                  "  -k, --keep                  keep the input files\n"
                  "  -F, --force                 overwrite existing outputs, compress files that already have the\n"
-                 "                              suffix, write compressed data to a terminal\n"
-                 "-f always takes a format name; an unknown name is an error and no file is touched.\n"
+                 "                              suffix, symbolic links and files with other links, write\n"
+                 "                              compressed data to a terminal\n"
+                 "-f always takes a format name; an unknown name is an error and no file is touched. An option\n"
+                 "that does not apply to the format (--hc with bzip2, -T with lzo) is an error too.\n"
                  "Exit status: 0 success, 1 a file could not be compressed, 2 usage error.\n");
 }
 
@@ -223,15 +116,37 @@ bool parseLevel(const std::string& text, int& level) {
     return true;
 }
 
+// An option error is one line and a pointer to --help: the whole usage text would bury the line that matters.
+int usageError(const std::string& what) {
+    reportError("c: " + what);
+    std::fprintf(stderr, "Try 'kel c --help' for more information.\n");
+    return kExitUsage;
+}
+
+// Options that the chosen format would silently ignore are refused: a user who asks for --hc with bzip2 or four
+// threads for lzo expects something the output will not have.
+int checkApplies(const Options& o) {
+    const Format& f = *o.format;
+    const std::string name = f.name;
+    if ((o.highCompression || o.linkedBlocks) && !(f.uses & kUsesLz4Modes)) {
+        return usageError(std::string(o.highCompression ? "--hc" : "--linked") + " applies to lz4 only, not " + name);
+    }
+    if (o.fastest && !(f.uses & kUsesFastest))
+        return usageError("--fast applies to gzip, zlib and deflate, not " + name);
+    if (o.threads > 1 && !(f.uses & (kUsesThreads | kIgnoresThreads))) {
+        return usageError("-T applies to gzip, bzip2 and lz4; " + name + " is written on one thread");
+    }
+    if (o.level > f.maxLevel) {
+        return usageError("level " + std::to_string(o.level) + " is out of range for " + name + " (0 to " +
+                          std::to_string(f.maxLevel) + ")");
+    }
+    return kExitOk;
+}
+
 // Returns kExitOk, or kExitUsage after reporting the problem.
 int parseOptions(int argc, char** argv, Options& o, bool& helpShown) {
     helpShown = false;
     bool optionsDone = false;
-    auto bad = [](const std::string& what) {
-        reportError("c: " + what);
-        printCompressUsage(stderr);
-        return kExitUsage;
-    };
     auto setFormat = [&](const std::string& name) {
         o.format = findFormat(name);
         return o.format != nullptr;
@@ -261,59 +176,59 @@ int parseOptions(int argc, char** argv, Options& o, bool& helpShown) {
         } else if (a == "-T" || a.rfind("--threads", 0) == 0 || (a.rfind("-T", 0) == 0 && a.size() > 2)) {
             std::string text;
             if (a == "-T" || a == "--threads") {
-                if (i + 1 >= argc) return bad(a + " needs a number");
+                if (i + 1 >= argc) return usageError(a + " needs a number");
                 text = argv[++i];
             } else if (a.rfind("--threads=", 0) == 0) {
                 text = a.substr(10);
             } else if (a.rfind("-T", 0) == 0) {
                 text = a.substr(2);
             } else {
-                return bad("unknown option '" + a + "'");
+                return usageError("unknown option '" + a + "'");
             }
             int n = 0;
-            if (!parseLevel(text, n) || n < 1 || n > 256) return bad("invalid thread count '" + text + "'");
+            if (!parseLevel(text, n) || n < 1 || n > 256) return usageError("invalid thread count '" + text + "'");
             o.threads = n;
         } else if (a.rfind("--format", 0) == 0) {
             std::string name = a.size() > 8 && a[8] == '=' ? a.substr(9) : "";
             if (a.size() == 8) {
-                if (i + 1 >= argc) return bad("--format needs a format name");
+                if (i + 1 >= argc) return usageError("--format needs a format name");
                 name = argv[++i];
             } else if (a[8] != '=') {
-                return bad("unknown option '" + a + "'");
+                return usageError("unknown option '" + a + "'");
             }
-            if (!setFormat(name)) return bad("unknown format '" + name + "'");
+            if (!setFormat(name)) return usageError("unknown format '" + name + "'");
         } else if (a.rfind("--level", 0) == 0) {
             std::string text;
             if (a.size() == 7) {
-                if (i + 1 >= argc) return bad("--level needs a number");
+                if (i + 1 >= argc) return usageError("--level needs a number");
                 text = argv[++i];
             } else if (a[7] == '=') {
                 text = a.substr(8);
             } else {
-                return bad("unknown option '" + a + "'");
+                return usageError("unknown option '" + a + "'");
             }
-            if (!parseLevel(text, o.level)) return bad("invalid level '" + text + "'");
+            if (!parseLevel(text, o.level)) return usageError("invalid level '" + text + "'");
         } else if (a.size() == 2 && a[1] >= '1' && a[1] <= '9') {
             o.level = a[1] - '0';
         } else if (a.rfind("-l", 0) == 0) {
             std::string text = a.substr(2);
             if (text.empty()) {
-                if (i + 1 >= argc) return bad("-l needs a number");
+                if (i + 1 >= argc) return usageError("-l needs a number");
                 text = argv[++i];
             }
-            if (!parseLevel(text, o.level)) return bad("invalid level '" + text + "'");
+            if (!parseLevel(text, o.level)) return usageError("invalid level '" + text + "'");
         } else if (a.rfind("-f", 0) == 0) {
             // -f always takes a format name: falling back to --force when the name is mistyped would overwrite
             // outputs and remove inputs the user meant to keep.
             std::string name = a.substr(2);
             if (name.empty()) {
-                if (i + 1 >= argc) return bad("-f needs a format name");
+                if (i + 1 >= argc) return usageError("-f needs a format name");
                 name = argv[++i];
             }
             if (!setFormat(name)) {
                 struct stat st;
                 const bool isFile = stat(name.c_str(), &st) == 0;
-                return bad("unknown format '" + name + "'" + (isFile ? " (to force, use --force or -F)" : ""));
+                return usageError("unknown format '" + name + "'" + (isFile ? " (to force, use --force or -F)" : ""));
             }
         } else if (a.find_first_not_of("ckF", 1) == std::string::npos) {
             for (std::size_t k = 1; k < a.size(); ++k) {
@@ -322,137 +237,115 @@ int parseOptions(int argc, char** argv, Options& o, bool& helpShown) {
                 if (a[k] == 'F') o.force = true;
             }
         } else {
-            return bad("unknown option '" + a + "'");
+            return usageError("unknown option '" + a + "'");
         }
     }
     if (o.level < 0) o.level = o.format->defaultLevel;
-    if (o.level > o.format->maxLevel) {
-        return bad("level " + std::to_string(o.level) + " is out of range for " + o.format->name + " (0 to " +
-                   std::to_string(o.format->maxLevel) + ")");
-    }
-    return kExitOk;
+    return checkApplies(o);
 }
 
-bool writeAll(std::FILE* f, const std::vector<std::uint8_t>& bytes) {
-    return bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+// The stream options for one input. Levels keep the meaning the tool has always given them: bzip2's 0 is its
+// smallest block size, as before, where the library would take 0 as its default of 9.
+KelStreamOptions streamOptions(const Options& o, const InputInfo& info) {
+    KelStreamOptions so;
+    kelStreamDefaultOptions(&so);
+    so.level = o.level;
+    switch (o.format->id) {
+        case kelFormatGzip:
+        case kelFormatZlib:
+        case kelFormatDeflate:
+            // The fastest mode records level 1 in the headers, as gzip -1 does.
+            if (o.fastest) so.level = 1;
+            so.fastest = o.fastest;
+            break;
+        case kelFormatLz4:
+            so.lz4HighCompression = o.highCompression;
+            so.lz4Linked = o.linkedBlocks;
+            if (!o.highCompression) so.level = 0;
+            break;
+        case kelFormatBzip2:
+            if (so.level == 0) so.level = 1;
+            break;
+        case kelFormatLzop:
+            // lzop records the mode; kel has always stored plain 0644 for every file.
+            so.mode = 0644;
+            break;
+        default:
+            break;
+    }
+    if (o.format->uses & kUsesThreads) so.threads = o.threads;
+    if (!info.baseName.empty()) so.name = info.baseName.c_str();
+    so.mtime = info.mtime;
+    return so;
 }
 
-// Streams in through a compressor to out. Reports its own errors with `label`.
-bool compressStream(std::FILE* in, std::FILE* out, Compressor& c, const std::string& label, const std::string& outLabel,
-                    std::uint64_t totalBytes) {
-    Progress progress(label, totalBytes);
-    std::vector<std::uint8_t> buf(1 << 20);
-    for (;;) {
-        const std::size_t n = std::fread(buf.data(), 1, buf.size(), in);
-        if (n > 0) {
-            const KelStatus st = c.write(buf.data(), n);
-            if (st != kelStatusOk) {
-                reportError(label + ": " + statusMessage(st));
-                return false;
-            }
-            if (!writeAll(out, c.output())) {
-                reportError(outLabel + ": " + std::strerror(errno));
-                return false;
-            }
-            c.output().clear();
-            progress.advance(n);
-        }
-        if (n < buf.size()) break;
-    }
-    if (std::ferror(in)) {
-        reportError(label + ": read error");
-        return false;
-    }
-    const KelStatus st = c.finish();
-    if (st != kelStatusOk) {
-        reportError(label + ": " + statusMessage(st));
-        return false;
-    }
-    if (!writeAll(out, c.output()) || std::fflush(out) != 0) {
-        reportError(outLabel + ": " + std::strerror(errno));
-        return false;
-    }
-    c.output().clear();
-    return true;
+bool writeAll(std::FILE* f, const std::uint8_t* p, std::size_t n) {
+    return n == 0 || std::fwrite(p, 1, n, f) == n;
 }
 
-// Formats whose files may be a concatenation of complete streams that every reader (and the standard tool)
-// decodes as one: gzip members, bzip2 streams, LZ4 frames. -T compresses independent pieces of the input in
-// parallel and writes them in order.
-bool concatenates(const Format& f) {
-    const std::string name = f.name;
-    return name == "gzip" || name == "bzip2" || name == "lz4";
+void reportWriteError(const std::string& outLabel) {
+    reportError(outLabel + ": write error: " + std::strerror(errno ? errno : EIO));
 }
 
-// -T N: reads N pieces of kThreadPiece bytes at a time, compresses each into a complete stream on its own
-// thread, and writes the streams in input order. Memory stays at about 2 * N pieces.
-bool compressStreamParallel(std::FILE* in, std::FILE* out, const Options& o, const InputInfo& info,
-                            const std::string& label, const std::string& outLabel, std::uint64_t totalBytes) {
-    constexpr std::size_t kThreadPiece = std::size_t(4) << 20;
-    Progress progress(label, totalBytes);
-    std::vector<std::vector<std::uint8_t>> pieces(std::size_t(o.threads)), packed(std::size_t(o.threads));
-    std::vector<KelStatus> status(std::size_t(o.threads));
-    bool wroteAny = false;
-    for (;;) {
-        std::size_t filled = 0;
-        bool atEnd = false;
-        for (auto& piece : pieces) {
-            piece.resize(kThreadPiece);
-            const std::size_t n = std::fread(piece.data(), 1, piece.size(), in);
-            piece.resize(n);
-            if (n == 0) break;
-            ++filled;
-            if (n < kThreadPiece) {
-                atEnd = true;
-                break;
-            }
-        }
-        if (std::ferror(in)) {
-            reportError(label + ": read error");
-            return false;
-        }
-        // Empty input still makes one (empty) stream, so the output is a valid file of the format.
-        if (filled == 0 && !wroteAny) filled = 1;
-        std::vector<std::thread> workers;
-        for (std::size_t t = 0; t < filled; ++t) {
-            workers.emplace_back([&, t] {
-                auto c = o.format->make(o.level, info);
-                KelStatus st = c->write(pieces[t].data(), pieces[t].size());
-                if (st == kelStatusOk) st = c->finish();
-                status[t] = st;
-                packed[t].swap(c->output());
-            });
-        }
-        for (auto& w : workers) w.join();
-        for (std::size_t t = 0; t < filled; ++t) {
-            if (status[t] != kelStatusOk) {
-                reportError(label + ": " + statusMessage(status[t]));
-                return false;
-            }
-            if (!writeAll(out, packed[t])) {
-                reportError(outLabel + ": " + std::strerror(errno));
-                return false;
-            }
-            progress.advance(pieces[t].size());
-            wroteAny = true;
-        }
-        if (atEnd || filled < pieces.size()) break;
-    }
-    if (std::fflush(out) != 0) {
-        reportError(outLabel + ": " + std::strerror(errno));
-        return false;
-    }
-    return true;
-}
-
-// One input through the options' format, on one thread or (-T) several.
+// One input through a new stream of the options' format into out. Reports its own errors, naming the input for
+// what the compressor says and the output for failed writes.
 bool compressWith(std::FILE* in, std::FILE* out, const Options& o, const InputInfo& info, const std::string& label,
                   const std::string& outLabel, std::uint64_t totalBytes) {
-    if (o.threads > 1 && concatenates(*o.format)) {
-        return compressStreamParallel(in, out, o, info, label, outLabel, totalBytes);
+    const KelStreamOptions so = streamOptions(o, info);
+    KelStream* raw = nullptr;
+    const KelStreamResult created = kelStreamCreate(&raw, o.format->id, kelCompress, &so);
+    StreamPtr stream(raw);
+    if (created < 0) {
+        reportError(label + ": " + streamFailure(nullptr, created));
+        return false;
     }
-    auto c = o.format->make(o.level, info);
-    return compressStream(in, out, *c, label, outLabel, totalBytes);
+    Progress progress(label, totalBytes);
+    std::vector<std::uint8_t> inBuf(std::size_t(1) << 20), outBuf(std::size_t(1) << 20);
+    bool atEnd = false;
+    for (;;) {
+        std::size_t len = 0;
+        if (!atEnd) {
+            len = std::fread(inBuf.data(), 1, inBuf.size(), in);
+            if (len < inBuf.size()) {
+                if (std::ferror(in)) {
+                    reportError(label + ": read error: " + std::strerror(errno ? errno : EIO));
+                    return false;
+                }
+                atEnd = true;
+            }
+            progress.advance(len);
+        }
+        const KelStreamFlush flush = atEnd ? kelFlushFinish : kelFlushNone;
+        std::size_t pos = 0;
+        for (;;) {
+            std::size_t consumed = len - pos, produced = outBuf.size();
+            const KelStreamResult r =
+                kelStreamProcess(stream.get(), inBuf.data() + pos, &consumed, outBuf.data(), &produced, flush);
+            pos += consumed;
+            if (!writeAll(out, outBuf.data(), produced)) {
+                reportWriteError(outLabel);
+                return false;
+            }
+            if (r < 0) {
+                reportError(label + ": " + streamFailure(stream.get(), r));
+                return false;
+            }
+            if (r == kelStreamEnd) {
+                if (std::fflush(out) != 0) {
+                    reportWriteError(outLabel);
+                    return false;
+                }
+                return true;
+            }
+            if (pos == len && flush == kelFlushNone) break;
+            if (consumed == 0 && produced == 0) {
+                // Room was given: a call that does nothing would loop for ever.
+                reportError(label + ": " + kelStreamResultText(kelStreamErrLibrary) +
+                            ": the compressor made no progress");
+                return false;
+            }
+        }
+    }
 }
 
 bool endsWith(const std::string& s, const std::string& suffix) {
@@ -469,11 +362,7 @@ bool compressStdin(const Options& o) {
         reportError("compressed data not written to a terminal; use --force to force");
         return false;
     }
-    InputInfo info;
-    info.highCompression = o.highCompression;
-    info.linkedBlocks = o.linkedBlocks;
-    info.fastest = o.fastest;
-    return compressWith(stdin, stdout, o, info, "(stdin)", "(stdout)", 0);
+    return compressWith(stdin, stdout, o, InputInfo{}, "stdin", "stdout", 0);
 }
 
 // Moves the finished temporary file to its name. Without force an existing file is never replaced: link() fails
@@ -503,14 +392,27 @@ bool publish(const std::string& tmp, const std::string& outName, bool force) {
 }
 
 bool compressFile(const std::string& name, const Options& o) {
-    struct stat st;
-    if (stat(name.c_str(), &st) != 0) {
+    struct stat lst, st;
+    if (lstat(name.c_str(), &lst) != 0 || stat(name.c_str(), &st) != 0) {
         reportError(name + ": " + std::strerror(errno));
         return false;
     }
     if (!S_ISREG(st.st_mode)) {
         reportError(name + ": not a regular file");
         return false;
+    }
+    // As gzip: replacing a link by a compressed copy would cut it from what it points to or shares data with.
+    if (!o.force && !o.toStdout) {
+        if (S_ISLNK(lst.st_mode)) {
+            reportError(name + " is a symbolic link -- ignored; use --force to compress what it points to");
+            return false;
+        }
+        if (st.st_nlink > 1) {
+            const unsigned long others = static_cast<unsigned long>(st.st_nlink - 1);
+            reportError(name + " has " + std::to_string(others) + (others == 1 ? " other link" : " other links") +
+                        " -- ignored; use --force to compress it");
+            return false;
+        }
     }
     const std::string suffix = o.format->suffix;
     if (!o.force && !o.toStdout && endsWith(name, suffix)) {
@@ -524,10 +426,7 @@ bool compressFile(const std::string& name, const Options& o) {
     }
     InputInfo info;
     info.baseName = baseName(name);
-    info.mtime = st.st_mtime > 0 && st.st_mtime <= 0xFFFFFFFF ? std::uint32_t(st.st_mtime) : 0;
-    info.highCompression = o.highCompression;
-    info.linkedBlocks = o.linkedBlocks;
-    info.fastest = o.fastest;
+    info.mtime = st.st_mtime > 0 && st.st_mtime <= 0xFFFFFFFF ? std::int64_t(st.st_mtime) : 0;
     const std::uint64_t totalBytes = std::uint64_t(st.st_size);
 
     if (o.toStdout) {
@@ -536,7 +435,7 @@ bool compressFile(const std::string& name, const Options& o) {
             reportError("compressed data not written to a terminal; use --force to force");
             return false;
         }
-        const bool ok = compressWith(in, stdout, o, info, name, "(stdout)", totalBytes);
+        const bool ok = compressWith(in, stdout, o, info, name, "stdout", totalBytes);
         std::fclose(in);
         return ok;
     }
@@ -573,7 +472,7 @@ bool compressFile(const std::string& name, const Options& o) {
         futimens(fd, times);
     }
     if (std::fclose(out) != 0 && ok) {
-        reportError(outName + ": " + std::strerror(errno));
+        reportWriteError(outName);
         ok = false;
     }
     if (ok) ok = publish(tmp, outName, o.force);

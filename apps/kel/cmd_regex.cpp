@@ -10,8 +10,8 @@
 #include "ch/regexp/regexp_dump.h"
 #include "kel/commands.h"
 #include "kel/io_util.h"
+#include "kel/status_text.h"
 #include "kelch.h"
-#include "stream/status_text.h"
 
 namespace kel::app {
 namespace {

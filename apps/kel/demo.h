@@ -6,11 +6,10 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
-#include "stream/byte_stream.h"
+#include "kelstream.h"
 
 namespace kel::app {
 
@@ -38,7 +37,7 @@ struct OperationRow {
     std::string detail;     // a result worth showing (a checksum value, a match count)
     double inBytes = 0;     // bytes processed, for the throughput figure
     double seconds = 0;
-    bool verified = true;   // false if a cross-check failed
+    bool verified = true;  // false if a cross-check failed
 };
 
 struct DemoReport {
@@ -53,11 +52,10 @@ std::vector<std::uint8_t> concatenateSamples(const std::vector<DemoSample>& samp
 template <typename Fn>
 double timeRepeated(Fn&& fn, double minSeconds = 0.05);
 
-// Times a stream codec: compress and decompress `input` through the given functions (each returns an error
-// string, empty on success), verify the round trip, and fill a row.
-CodecRow runStreamCodec(const std::string& format, const std::string& level, const std::vector<std::uint8_t>& input,
-                        const std::function<std::string(const ByteSource&, const ByteSink&)>& compress,
-                        const std::function<std::string(const ByteSource&, const ByteSink&)>& decompress);
+// Times a container format: compress `input` whole with these options and decompress the result (libkelstream's
+// one-shot calls), verify the round trip, and fill a row.
+CodecRow runStreamCodec(const std::string& name, const std::string& level, const std::vector<std::uint8_t>& input,
+                        KelStreamFormat format, const KelStreamOptions& options);
 
 void demoChecksums(const std::vector<DemoSample>& samples, DemoReport& report);
 void demoCompressionFormats(const std::vector<DemoSample>& samples, DemoReport& report);

@@ -1,4 +1,6 @@
 // apps/kel/demo_codecs.cpp - the shared machinery of the codec rows of `kel demo`.
+#include <string>
+
 #include "kel/demo.h"
 
 namespace kel::app {
@@ -9,25 +11,36 @@ std::vector<std::uint8_t> concatenateSamples(const std::vector<DemoSample>& samp
     return all;
 }
 
-CodecRow runStreamCodec(const std::string& format, const std::string& level, const std::vector<std::uint8_t>& input,
-                        const std::function<std::string(const ByteSource&, const ByteSink&)>& compress,
-                        const std::function<std::string(const ByteSource&, const ByteSink&)>& decompress) {
+CodecRow runStreamCodec(const std::string& name, const std::string& level, const std::vector<std::uint8_t>& input,
+                        KelStreamFormat format, const KelStreamOptions& options) {
     CodecRow row;
-    row.format = format;
+    row.format = name;
     row.level = level;
     row.inBytes = double(input.size());
-    std::vector<std::uint8_t> packed, unpacked;
+    std::vector<std::uint8_t> packed(kelStreamCompressBound(format, input.size(), &options));
+    std::vector<std::uint8_t> unpacked(input.size());
+    std::size_t packedLen = 0, unpackedLen = 0;
+    KelStreamResult r = kelStreamEnd;
     row.compressSeconds = timeRepeated([&] {
-        packed.clear();
-        if (row.error.empty()) row.error = compress(memorySource(input), memorySink(packed));
+        if (r != kelStreamEnd) return;
+        packedLen = packed.size();
+        r = kelStreamCompress(format, input.data(), input.size(), packed.data(), &packedLen, &options);
     });
-    row.outBytes = double(packed.size());
-    if (!row.error.empty()) return row;
+    if (r != kelStreamEnd) {
+        row.error = std::string("compression: ") + kelStreamResultText(r);
+        return row;
+    }
+    row.outBytes = double(packedLen);
     row.decompressSeconds = timeRepeated([&] {
-        unpacked.clear();
-        if (row.error.empty()) row.error = decompress(memorySource(packed), memorySink(unpacked));
+        if (r != kelStreamEnd) return;
+        unpackedLen = unpacked.size();
+        r = kelStreamDecompress(format, packed.data(), packedLen, unpacked.data(), &unpackedLen, &options);
     });
-    row.verified = row.error.empty() && unpacked == input;
+    if (r != kelStreamEnd) {
+        row.error = std::string("decompression: ") + kelStreamResultText(r);
+        return row;
+    }
+    row.verified = unpackedLen == input.size() && unpacked == input;
     return row;
 }
 

@@ -14,8 +14,8 @@ struct Subcommand {
 };
 
 constexpr Subcommand kSubcommands[] = {
-    {"c", kel::app::cmdCompress, "compress files to gzip, zlib or raw deflate (like gzip)"},
-    {"d", kel::app::cmdDecompress, "decompress .gz, .zz and raw deflate files (like gzip -d)"},
+    {"c", kel::app::cmdCompress, "compress files to gzip, zlib, deflate, lz4, bzip2, lzo or lzss (like gzip)"},
+    {"d", kel::app::cmdDecompress, "decompress .gz, .zz, .deflate, .lz4, .bz2, .lzo and .lzss files (like gzip -d)"},
     {"demo", kel::app::cmdDemo, "run every family over the bundled sample data and print a table"},
     {"find", kel::app::cmdFind, "print the byte offsets of a fixed string in files"},
     {"grep", kel::app::cmdGrep, "print the lines of files that match a regular expression (like grep -P)"},

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # tests/stream/kel_threads_test.sh - `kel c -T N`: the standard tools (gzip, bzip2, lz4) and `kel d` restore what
-# several threads wrote, for inputs of several pieces, of less than one piece, and empty; other formats ignore -T.
+# several threads wrote, for inputs of several pieces, of less than one piece, and empty, and so does `kel d -T N`;
+# zlib takes -T and writes one stream.
 #
 # Usage: kel_threads_test.sh KEL DATA_DIR. Exits 77 (skipped) only when a tool is missing outside CI.
 set -u
@@ -24,6 +25,7 @@ for f in large one empty; do
     lz4 -dc "$f.lz4" | cmp -s - "$f" || err "lz4 -d does not restore -T $threads $f"
     for x in gz bz2 lz4; do
       "$kel" d -c "$f.$x" | cmp -s - "$f" || err "kel d does not restore -T $threads $f.$x"
+      "$kel" d -T $threads -c "$f.$x" | cmp -s - "$f" || err "kel d -T $threads does not restore $f.$x"
     done
   done
 done
