@@ -121,7 +121,8 @@ typedef struct KelStreamOptions {
     int lz4BlockChecksum;   /**< nonzero: an xxHash32 after every block */
     int lz4ContentChecksum; /**< nonzero (default): an xxHash32 of the whole content at the end */
     int lz4HighCompression; /**< nonzero: the high-compression encoder at `level` (1-9; 0 means 9) */
-    int64_t contentSize;    /**< LZ4: stored in the frame when not negative (default -1) and must then be exact */
+    int64_t contentSize;    /**< LZ4: stored in the frame when not negative (default -1) and must then be exact
+                                 (other input lengths give kelStreamErrArgument) */
     int hasDictId;          /**< LZ4: nonzero stores dictId in the frame descriptor */
     uint32_t dictId;        /**< LZ4 dictionary ID (only recorded: this library does not compress with it) */
 
@@ -247,6 +248,14 @@ KelStreamResult kelStreamCreate(KelStream** stream, KelStreamFormat format, KelS
  * (*srcLen stops before them) and give kelStreamTrailingData instead of kelStreamEnd once known not to start
  * another member (zero bytes after gzip, bzip2 and lzop data are consumed as padding). kelStreamNeedDictionary:
  * call kelStreamSetDictionary, then continue. With stopAtEntries, kelStreamEntryEnd marks each boundary.
+ *
+ * LZ4: frames, skippable frames (passed over; a file of only those decodes to nothing) and legacy streams may
+ * follow each other; each frame or legacy stream is an entry. A legacy stream ends with the input or where a block
+ * length reads as a magic or exceeds the largest legacy block. LZ4 has no padding: zero bytes after the last frame
+ * are trailing data, as the lz4 tool reports them; a magic cut short by the end of the input is truncation. When
+ * the input comes in pieces, up to 3 bytes that began like a magic may be consumed before the mismatch shows. A
+ * frame with a dictionary ID decodes as long as no block refers before the frame's start (kelStreamErrCorrupt);
+ * a wrong content size is kelStreamErrChecksum.
  *
  * @return kelStreamOk, kelStreamEnd, kelStreamFlushed, kelStreamNeedDictionary, kelStreamEntryEnd,
  *         kelStreamTrailingData, or an error. Never writes outside dst[0, room), never reads outside src[0, *srcLen).
