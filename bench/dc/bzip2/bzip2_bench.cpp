@@ -1,11 +1,12 @@
 // bench/dc/bzip2/bzip2_bench.cpp - bzip2 throughput of kel against libbz2, and its forward transform against
 // divsufsort, over the corpus.
 //
-// BM_Bzip2Compress: a whole .bz2 file at block size 9, kel::Bzip2Writer against BZ2_bzBuffToBuffCompress (bytes of
-// input per second; the compressed size and the ratio input / output as counters). BM_Bzip2Decompress: both decoders
-// read the same libbz2 file (bytes of output per second). BM_BWT: the forward transform alone on the concatenated
-// corpus cut into 900 000-byte blocks (the largest bzip2 block), kelsBWTFwd_8u against divbwt. Every input is verified
-// once before timing. The program links the shared libraries only, through kel_stream.
+// BM_Bzip2Compress: a whole .bz2 file at block size 9, libkelstream's kelStreamCompress against
+// BZ2_bzBuffToBuffCompress (bytes of input per second; the compressed size and the ratio input / output as counters).
+// BM_Bzip2Decompress: kelStreamDecompress and libbz2 read the same libbz2 file (bytes of output per second). BM_BWT:
+// the forward transform alone on the concatenated corpus cut into 900 000-byte blocks (the largest bzip2 block),
+// kelsBWTFwd_8u against divbwt. Every input is verified once before timing. The program links the shared libraries
+// only.
 #include <benchmark/benchmark.h>
 #include <bzlib.h>
 #include <divsufsort.h>
@@ -17,7 +18,7 @@
 
 #include "bench_util.h"
 #include "keldc.h"
-#include "stream/bzip2_stream.h"
+#include "kelstream.h"
 
 namespace {
 
@@ -39,13 +40,26 @@ Bytes libbz2Compress(const Bytes& src) {
     return out;
 }
 
+KelStreamOptions level9() {
+    KelStreamOptions o;
+    kelStreamDefaultOptions(&o);
+    o.level = 9;
+    return o;
+}
+
+bool kelCompress(const Bytes& src, Bytes& out) {
+    const KelStreamOptions o = level9();
+    out.resize(kelStreamCompressBound(kelFormatBzip2, src.size(), &o));
+    std::size_t len = out.size();
+    if (kelStreamCompress(kelFormatBzip2, src.data(), src.size(), out.data(), &len, &o) != kelStreamEnd) return false;
+    out.resize(len);
+    return true;
+}
+
 bool kelDecompress(const Bytes& file, Bytes& out) {
-    kel::Bzip2Reader r;
-    const std::uint8_t* in = file.data();
-    std::size_t inLen = file.size();
-    std::uint8_t* o = out.data();
-    std::size_t oLen = out.size();
-    return r.decompress(in, inLen, o, oLen, true) == kel::Bzip2Result::End && oLen == 0;
+    std::size_t len = out.size();
+    return kelStreamDecompress(kelFormatBzip2, file.data(), file.size(), out.data(), &len, nullptr) == kelStreamEnd &&
+           len == out.size();
 }
 
 const std::vector<Input>& inputs() {
@@ -56,9 +70,8 @@ const std::vector<Input>& inputs() {
         for (auto& in : v) {
             in.libbz2File = libbz2Compress(in.plain);
             Bytes ours, back(in.plain.size());
-            if (kel::Bzip2Writer::compress(in.plain.data(), in.plain.size(), 9, ours) != kelStatusOk ||
-                !kelDecompress(ours, back) || back != in.plain || !kelDecompress(in.libbz2File, back) ||
-                back != in.plain) {
+            if (!kelCompress(in.plain, ours) || !kelDecompress(ours, back) || back != in.plain ||
+                !kelDecompress(in.libbz2File, back) || back != in.plain) {
                 std::fprintf(stderr, "round trip failed on %s\n", in.name.c_str());
                 std::exit(1);
             }
@@ -69,14 +82,17 @@ const std::vector<Input>& inputs() {
 }
 
 void compressKel(benchmark::State& state, const Input* in) {
-    Bytes out;
+    const KelStreamOptions o = level9();
+    Bytes out(kelStreamCompressBound(kelFormatBzip2, in->plain.size(), &o));
+    std::size_t len = 0;
     for (auto _ : state) {
-        kel::Bzip2Writer::compress(in->plain.data(), in->plain.size(), 9, out);
+        len = out.size();
+        kelStreamCompress(kelFormatBzip2, in->plain.data(), in->plain.size(), out.data(), &len, &o);
         benchmark::DoNotOptimize(out.data());
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * in->plain.size()));
-    state.counters["size"] = static_cast<double>(out.size());
-    state.counters["ratio"] = static_cast<double>(in->plain.size()) / static_cast<double>(out.size());
+    state.counters["size"] = static_cast<double>(len);
+    state.counters["ratio"] = static_cast<double>(in->plain.size()) / static_cast<double>(len);
 }
 
 void compressLibbz2(benchmark::State& state, const Input* in) {
