@@ -147,7 +147,8 @@ typedef struct KelStreamHeader {
     uint32_t mode;          /**< lzop file mode; 0 when absent */
     int os;                 /**< gzip OS byte; -1 when not gzip */
     int headerCrc;          /**< gzip: the header carried a CRC (and it matched) */
-    int level;              /**< level hint stored by the producer (zlib FLEVEL, gzip XFL, lzop level); -1 if none */
+    int level;              /**< level hint stored by the producer (zlib FLEVEL, gzip XFL, lzop level, the bzip2
+                                 block-size digit of the current stream); -1 if none */
     int method;             /**< lzop method (1, 2, 3); LZ4 legacy: 1; otherwise 0 */
     int hasDictId;          /**< zlib FDICT or the LZ4 dictID flag */
     uint32_t dictId;        /**< zlib dictionary Adler-32 or the LZ4 dictionary ID */
@@ -177,7 +178,7 @@ KelStreamFormat kelStreamDetectFormat(const void* src, size_t srcLen);
 /**
  * kelStreamCompressBound - the most bytes kelStreamCompress can write for srcLen input bytes with these options
  * (null: defaults), including headers and trailers (a gzip name, comment and extra field count). 0 for an
- * unknown format.
+ * unknown format. bzip2's holds for any input, so it allows every code at its longest: about 2.7 times srcLen.
  */
 size_t kelStreamCompressBound(KelStreamFormat format, size_t srcLen, const KelStreamOptions* options);
 
@@ -238,7 +239,9 @@ KelStreamResult kelStreamCreate(KelStream** stream, KelStreamFormat format, KelS
  * @param[in]     flush   see below.
  *
  * Compression: kelFlushNone buffers as the format needs. kelFlushSync ends the current block (gzip/zlib/raw: an
- * empty stored block after it, as zlib's Z_SYNC_FLUSH; bzip2: the block ends; LZ4 and lzop: the block ends; LZSS:
+ * empty stored block after it, as zlib's Z_SYNC_FLUSH; bzip2: the block ends, as libbz2's BZ_FLUSH, but up to 7 of
+ * its bits stay back until the next block or the end, since bzip2 blocks are not byte-aligned; LZ4 and lzop: the
+ * block ends; LZSS:
  * the bits so far are byte-aligned only at the end, so sync is the same as none); call again with kelFlushSync
  * (and no new input) until kelStreamFlushed. kelFlushFinish compresses the rest and writes the end; call again
  * with kelFlushFinish until kelStreamEnd. After kelStreamEnd a compressor accepts nothing until kelStreamReset.
@@ -256,6 +259,13 @@ KelStreamResult kelStreamCreate(KelStream** stream, KelStreamFormat format, KelS
  * the input comes in pieces, up to 3 bytes that began like a magic may be consumed before the mismatch shows. A
  * frame with a dictionary ID decodes as long as no block refers before the frame's start (kelStreamErrCorrupt);
  * a wrong content size is kelStreamErrChecksum.
+ *
+ * bzip2: "BZh" after a stream starts another one (a bad block-size digit after it is kelStreamErrCorrupt, its end
+ * kelStreamErrTruncated); zero bytes after a stream are padding, and anything after padding is trailing data. When
+ * the input comes in pieces, up to 2 bytes that began like "BZh" may be consumed before the mismatch shows.
+ * Randomised blocks (written only by bzip2 before 0.9.5) are kelStreamErrUnsupported. With threads > 1 the blocks
+ * are decoded on worker threads with the same output and results; after an error, input read ahead counts as
+ * consumed.
  *
  * @return kelStreamOk, kelStreamEnd, kelStreamFlushed, kelStreamNeedDictionary, kelStreamEntryEnd,
  *         kelStreamTrailingData, or an error. Never writes outside dst[0, room), never reads outside src[0, *srcLen).
