@@ -86,7 +86,8 @@ typedef struct KelStreamOptions {
                       and 10-29 the further rows of kelsDeflateLZ77_8u's level table (recorded in the zlib and gzip
                       headers by their last digit), above 29 kelStreamErrArgument; bzip2 1-9 (block size in 100 kB,
                       default 9), lz4 1-9 for the high-compression encoder (see lz4HighCompression; the fast
-                      encoder has no levels), lzop 1-9 (default 3), lzss ignored */
+                      encoder has no levels), lzop 1-9 (default 3; method and level are
+                      recorded as lzop's -1 to -9 record them, the data is LZO1X-1 at every level), lzss ignored */
     int threads; /**< worker threads: 0 or 1 work in the calling thread; N > 1 compress (gzip, bzip2, lz4) or
                       decompress (gzip, bzip2, lz4) independent pieces on N threads; other formats ignore it */
     KelStreamAllocFn alloc; /**< null: malloc */
@@ -128,7 +129,8 @@ typedef struct KelStreamOptions {
 
     /* lzop (compression) */
     uint32_t mode;     /**< original file mode (st_mode) stored in the header; 0 gives 0100644 */
-    int lzopCrc32;     /**< nonzero: CRC-32 instead of Adler-32 for the block checksums */
+    int lzopCrc32;     /**< nonzero: CRC-32 instead of Adler-32 for the block checksums (the header keeps its
+                            Adler-32) */
 } KelStreamOptions;
 
 /**

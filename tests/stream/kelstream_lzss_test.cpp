@@ -35,7 +35,7 @@ Bytes compress(const Bytes& src, std::size_t maxPiece = 0, std::uint32_t seed = 
 // One-shot decompression from and into buffers that end at an inaccessible page.
 KelStreamResult decodeGuarded(const Bytes& file, std::size_t room, Bytes* out = nullptr) {
     kel::test::GuardedBuffer in(file.size()), dst(room);
-    in.fill(file.data(), file.size());
+    if (!file.empty()) in.fill(file.data(), file.size());
     std::size_t dstLen = room;
     KelStreamResult r = kelStreamDecompress(kelFormatLzss, in.data(), file.size(), dst.data(), &dstLen, nullptr);
     if (out) out->assign(dst.data(), dst.data() + dstLen);
