@@ -184,7 +184,13 @@ public:
             if (!storedTarget(h, &target)) return skip();
         }
         struct stat existing;
-        if (!opt_.force && lstat(target.c_str(), &existing) == 0) {
+        const bool exists = stat(target.c_str(), &existing) == 0 || lstat(target.c_str(), &existing) == 0;
+        // Even with --force a stored name may not replace the archive being read: it is removed at the end.
+        if (exists && existing.st_dev == inStat_.st_dev && existing.st_ino == inStat_.st_ino) {
+            reportError(inName_ + ": entry " + std::to_string(h.entry + 1) + " would replace the input -- skipped");
+            return skip();
+        }
+        if (!opt_.force && exists) {
             reportError(target + " already exists; use --force to overwrite");
             // The file's own output decides the whole run, as gzip; a stored name only skips its entry, as lzop.
             if (entry_ == 1 && !storedNames_) return false;

@@ -73,6 +73,15 @@ grep -q "a already exists" msg || err "kel d m.lzo over an existing entry: $(cat
 cmp -s ours/b src/b || err "kel d m.lzo over an existing entry did not write the other one"
 [ -e ours/m.lzo ] || err "kel d m.lzo removed an archive whose entry it skipped"
 
+# Not even --force lets a stored name replace the archive being read (it would be removed at the end).
+printf 'inner' > s.lzo
+"$kel" c -f lzo -c s.lzo > s.part
+cat s.part s.part > s.lzo
+status=0
+"$kel" d --force s.lzo 2> msg || status=$?
+[ $status -eq 1 ] && grep -q "would replace the input -- skipped" msg || err "kel d --force s.lzo: $status $(cat msg)"
+cmp -s s.lzo <(cat s.part s.part) || err "kel d --force s.lzo replaced or removed its input"
+
 # --- Stored names with directories are refused unless -P; lzop -P writes them.
 rm -rf ours && mkdir -p ours/d/sub
 cp src/b ours/d/sub/x
