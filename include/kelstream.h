@@ -89,7 +89,14 @@ typedef struct KelStreamOptions {
                       encoder has no levels), lzop 1-9 (default 3; method and level are
                       recorded as lzop's -1 to -9 record them, the data is LZO1X-1 at every level), lzss ignored */
     int threads; /**< worker threads: 0 or 1 work in the calling thread; N > 1 compress (gzip, bzip2, lz4) or
-                      decompress (gzip, bzip2, lz4) independent pieces on N threads; other formats ignore it */
+                      decompress (gzip, bzip2, lz4) independent pieces on N threads; other formats ignore it.
+                      Compression cuts the input into pieces of 1 MiB (bzip2: whole blocks, at least 1 MiB) and
+                      writes each as a complete gzip member, bzip2 stream or LZ4 frame; the gzip name, comment and
+                      extra field go into the first member only (mtime into every one); kelFlushSync ends the
+                      current piece; LZ4 with lz4Linked or a contentSize uses one thread. gzip and LZ4
+                      decompression gives the output and results of one thread, except that input already taken
+                      ahead counts as consumed when an error or trailing data ends the stream. Caller allocator
+                      hooks are then also called from the worker threads, never two calls at once. */
     KelStreamAllocFn alloc; /**< null: malloc */
     KelStreamFreeFn free;   /**< null: free */
     void* opaque;           /**< passed to alloc and free */

@@ -42,6 +42,7 @@ struct EncodeSlot {
     Bytes in, out;
     std::size_t outPos = 0;  // bytes of out already handed out
     bool first = false;      // the first piece carries the gzip name, comment and extra field
+    Engine* engine = nullptr;  // kept from piece to piece (reset between them) except for the first piece's
     KelStreamResult result = kelStreamOk;
     char why[128] = {};
 };
@@ -64,7 +65,10 @@ public:
         // Queued pieces run to their end before the slots they write go away.
         pool_.stop();
         if (slots_) {
-            for (std::size_t i = 0; i < nSlots_; ++i) slots_[i].~EncodeSlot();
+            for (std::size_t i = 0; i < nSlots_; ++i) {
+                if (slots_[i].engine) slots_[i].engine->destroy();
+                slots_[i].~EncodeSlot();
+            }
             alloc.put(slots_);
         }
     }
@@ -174,18 +178,28 @@ private:
 
     // Worker thread: one piece into one complete stream. Touches only the slot and the read-only setups.
     void compressPiece(EncodeSlot* slot) {
-        Setup s = n8_pieceSetup(setup_, shared_.get(), false);
-        KelStreamOptions& o = s.options;
-        o.name = slot->first && !name_.empty() ? reinterpret_cast<const char*>(name_.data()) : nullptr;
-        o.comment = slot->first && !comment_.empty() ? reinterpret_cast<const char*>(comment_.data()) : nullptr;
-        o.extra = slot->first && setup_.options.extra ? extra_.data() : nullptr;
-        o.extraLen = o.extra ? extra_.size() : 0;
-        CreateError e;
-        Engine* engine = createEngine(s, &e);
+        // Engines are reused through reset(): building one costs its tables and buffers (megabytes for LZ4 and
+        // bzip2 blocks), which would otherwise be allocated and faulted in again for every piece.
+        Engine* engine = slot->first ? nullptr : slot->engine;
+        if (engine && !engine->reset()) {
+            engine->destroy();
+            engine = slot->engine = nullptr;
+        }
         if (!engine) {
-            slot->result = e.result < 0 ? e.result : kelStreamErrMemory;
-            n8_copyMessage(slot->why, sizeof slot->why, e.why);
-            return;
+            Setup s = n8_pieceSetup(setup_, shared_.get(), false);
+            KelStreamOptions& o = s.options;
+            o.name = slot->first && !name_.empty() ? reinterpret_cast<const char*>(name_.data()) : nullptr;
+            o.comment = slot->first && !comment_.empty() ? reinterpret_cast<const char*>(comment_.data()) : nullptr;
+            o.extra = slot->first && setup_.options.extra ? extra_.data() : nullptr;
+            o.extraLen = o.extra ? extra_.size() : 0;
+            CreateError e;
+            engine = createEngine(s, &e);
+            if (!engine) {
+                slot->result = e.result < 0 ? e.result : kelStreamErrMemory;
+                n8_copyMessage(slot->why, sizeof slot->why, e.why);
+                return;
+            }
+            if (!slot->first) slot->engine = engine;
         }
         slot->out.clear();
         slot->result = kelStreamOk;
@@ -218,7 +232,11 @@ private:
                 break;
             }
         }
-        engine->destroy();
+        // An engine that failed, or the first piece's (it writes the name), is not reused.
+        if (slot->first || slot->result < 0) {
+            engine->destroy();
+            if (slot->engine == engine) slot->engine = nullptr;
+        }
     }
 
     void submitFilling() {

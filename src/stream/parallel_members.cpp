@@ -90,7 +90,8 @@ struct DecodeTask {
 
     PoolJob job;  // first member: run() finds the task from it
     ParallelMemberDecoder* owner = nullptr;
-    Engine* engine = nullptr;  // kept only while Stalled (carried into the next round)
+    Engine* engine = nullptr;  // carried into the next round while Stalled; kept for reuse after Ended
+    bool fresh = true;         // the engine has not started this member yet (reset it before use)
     // This run's input (inside the window) and whether it is the last input there is.
     const std::uint8_t* in = nullptr;
     std::size_t inLen = 0;
@@ -117,7 +118,7 @@ public:
         : EngineOf(s), setup_(s), shared_(s.alloc), pool_(s.alloc), in_(s.alloc), current_(s.alloc) {
         int n = s.options.threads;
         window_ = kWindowPerThread * std::size_t(n);
-        maxTasks_ = std::size_t(n) * 2;
+        maxTasks_ = std::size_t(n) * 3;
     }
 
     ~ParallelMemberDecoder() {
@@ -242,6 +243,10 @@ private:
     // Worker thread: decode from t->start (or on from t->pos with a carried engine) over t's input, until the
     // member ends, the input or the output room runs out, or the data is bad.
     void decodeTask(DecodeTask* t) {
+        // Engines are reused through reset(): building one costs its window and block buffers (4 MiB for an LZ4
+        // frame of 4 MiB blocks), more than decoding a small member.
+        if (t->fresh && t->engine && !t->engine->reset()) t->dropEngine();
+        t->fresh = false;
         if (!t->engine) {
             CreateError e;
             t->engine = createEngine(n8_pieceSetup(setup_, shared_.get(), true), &e);
@@ -304,7 +309,7 @@ private:
         h.contentSize = -1;
         if (t->engine) t->engine->header(&h);
         if (!t->header.take(h) && t->outcome != DecodeTask::Failed) setFailed(t, kelStreamErrMemory, "out of memory");
-        if (t->outcome != DecodeTask::Stalled) t->dropEngine();
+        if (t->outcome == DecodeTask::Failed) t->dropEngine();
     }
 
     static void setFailed(DecodeTask* t, KelStreamResult r, const char* why) {
@@ -359,7 +364,6 @@ private:
         for (std::size_t i = 0; i < launched_; ++i) {
             DecodeTask* t = order_[i];
             pool_.wait(&t->job);
-            if (t != carry_ && t != cur_) t->dropEngine();
         }
         launched_ = chain_ = 0;
     }
@@ -407,7 +411,7 @@ private:
             if (n8_isCandidate(setup_.format, base + (at - inBase_)) && !(carry_ && at == scanFrom)) {
                 DecodeTask* t = take();
                 if (!t) break;
-                t->dropEngine();
+                t->fresh = true;
                 t->start = t->pos = at;
                 t->in = base + (at - inBase_);
                 t->inLen = std::size_t(end - at);
@@ -494,7 +498,7 @@ private:
     std::uint32_t members_ = 0;   // members handed out completely
     bool entryReported_ = false;  // kelStreamEntryEnd already returned for the boundary at K
     DecodeTask* tasks_ = nullptr;
-    DecodeTask* order_[512] = {};  // the round's tasks by start offset (maxTasks_ <= 2 * 256)
+    DecodeTask* order_[768] = {};  // the round's tasks by start offset (maxTasks_ <= 3 * 256)
     std::size_t launched_ = 0, chain_ = 0;
     DecodeTask* cur_ = nullptr;    // the task whose output is being handed out
     DecodeTask* carry_ = nullptr;  // a member that continues in the next round

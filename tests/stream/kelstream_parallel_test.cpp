@@ -225,6 +225,37 @@ TEST(ParallelCompress, SmallAndPieceSizedInputsRoundTrip) {
     }
 }
 
+// Each piece is exactly the one-thread stream of its bytes (1 MiB pieces; bzip2: whole blocks, 11 of level 1),
+// however the engines are reused from piece to piece.
+TEST(ParallelCompress, EachPieceIsTheOneThreadStreamOfItsBytes) {
+    struct Case {
+        KelStreamFormat f;
+        int level;
+        std::size_t piece;
+    } cases[] = {{kelFormatGzip, 6, 1u << 20}, {kelFormatLz4, 0, 1u << 20}, {kelFormatBzip2, 1, 1100000}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE("format " + std::to_string(c.f));
+        Bytes data = corpusOf(4 * c.piece + 12345);
+        KelStreamOptions o = threaded(2, c.level);
+        o.name = "n";
+        o.mtime = 99;
+        auto run = runStream(c.f, kelCompress, data, &o, 77777, testSeed());
+        ASSERT_EQ(run.result, kelStreamEnd);
+        Bytes want;
+        for (std::size_t at = 0; at < data.size(); at += c.piece) {
+            KelStreamOptions one = o;
+            one.threads = 1;
+            if (at > 0) one.name = nullptr;
+            Bytes piece(data.begin() + std::ptrdiff_t(at),
+                        data.begin() + std::ptrdiff_t(std::min(data.size(), at + c.piece)));
+            auto p = runStream(c.f, kelCompress, piece, &one);
+            ASSERT_EQ(p.result, kelStreamEnd);
+            want.insert(want.end(), p.out.begin(), p.out.end());
+        }
+        EXPECT_TRUE(run.out == want) << run.out.size() << " vs " << want.size();
+    }
+}
+
 // The name, comment and extra field go into the first member only, the modification time into every one.
 TEST(ParallelCompress, GzipHeaderFieldsInFirstMemberOnlyButMtimeInAll) {
     Bytes data = corpusOf(3u << 20);
