@@ -179,7 +179,8 @@ private:
     KelStreamResult compressBlock(const std::uint8_t* src, std::size_t srcLen) {
         Bytes& out = pending_.buffer();
         const std::size_t at = out.size();
-        out.resize(at + 4 + packedBound(srcLen) + 4);  // within the capacity reserved at creation
+        // Within the capacity reserved at creation, as the pending output is empty whenever a block is compressed.
+        if (!out.resize(at + 4 + packedBound(srcLen) + 4)) return fail(kelStreamErrMemory, "out of memory");
         std::uint8_t* body = out.data() + at + 4;
         const int n = int(srcLen);
         int packedLen = -1;

@@ -634,6 +634,43 @@ TEST(Lz4StreamDecompress, DamagedInputNeverEscapesItsBuffers) {
     }
 }
 
+// An allocator that fails from its n-th call on: every failure surfaces as kelStreamErrMemory, in both directions
+// and at every point where memory is taken (creation, a frame's descriptor, output the caller has no room for).
+TEST(Lz4StreamMemory, EveryAllocationFailureIsReported) {
+    struct Budget {
+        int left;
+    };
+    const Bytes src(sample().begin(), sample().begin() + 200000);
+    FrameOptions f;
+    f.sizeId = 4;
+    f.linked = true;
+    f.hcLevel = 3;
+    const Bytes frame = compress(src, toOptions(f, 0));
+    for (int direction = 0; direction < 2; ++direction) {
+        bool succeeded = false;
+        for (int n = 0; n < 40 && !succeeded; ++n) {
+            Budget budget{n};
+            KelStreamOptions o = toOptions(f, 0);
+            o.opaque = &budget;
+            o.alloc = [](void* opaque, std::size_t nBytes) -> void* {
+                Budget* b = static_cast<Budget*>(opaque);
+                return b->left-- > 0 ? std::malloc(nBytes) : nullptr;
+            };
+            o.free = [](void*, void* p) { std::free(p); };
+            const kel::test::StreamRun run =
+                direction == 0 ? runStream(kelFormatLz4, kelCompress, src, &o, 5000, std::uint32_t(n))
+                               : runStream(kelFormatLz4, kelDecompress, frame, &o, 5000, std::uint32_t(n));
+            if (run.result == kelStreamEnd) {
+                succeeded = true;
+                EXPECT_TRUE(run.out == (direction == 0 ? frame : src)) << n;
+            } else {
+                EXPECT_EQ(run.result, kelStreamErrMemory) << direction << " " << n << " " << run.message;
+            }
+        }
+        EXPECT_TRUE(succeeded) << direction;
+    }
+}
+
 // ---- the lz4 tool ----------------------------------------------------------------------------------------------
 
 bool haveLz4Tool() {
