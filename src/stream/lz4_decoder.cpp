@@ -94,7 +94,7 @@ public:
         pending_.~Pending();
         new (&pending_) Pending(alloc);
         gather_.clear();
-        gatherUsed_ = false;
+        gatherUsed_ = outOfMemory_ = false;
         lookLen_ = 0;
         state_ = State::Magic;
         anyUnit_ = entryDue_ = false;

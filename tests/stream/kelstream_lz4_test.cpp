@@ -634,6 +634,40 @@ TEST(Lz4StreamDecompress, DamagedInputNeverEscapesItsBuffers) {
     }
 }
 
+// A stream reset in the middle of a frame, or after an error, starts clean: the next frame comes out whole.
+TEST(Lz4StreamReset, ResetMidFrameOrAfterAnErrorStartsClean) {
+    const Bytes a(sample().begin(), sample().begin() + 100000), b(sample().begin() + 300000, sample().end());
+    FrameOptions f;
+    f.sizeId = 4;
+    f.linked = true;
+    f.blockSum = true;
+    const KelStreamOptions o = toOptions(f, 0);
+    const Bytes frameB = compress(b, o);
+    for (int direction = 0; direction < 2; ++direction) {
+        KelStream* s = nullptr;
+        ASSERT_EQ(kelStreamCreate(&s, kelFormatLz4, KelStreamDirection(direction), &o), kelStreamOk);
+        const Bytes& first = direction == 0 ? a : compress(a, o);
+        Bytes junk(1000);
+        std::size_t srcLen = first.size() / 2, dstLen = junk.size();
+        EXPECT_EQ(kelStreamProcess(s, first.data(), &srcLen, junk.data(), &dstLen, kelFlushNone), kelStreamOk);
+        if (direction == 1) {
+            const Bytes bad(20, 0xAB);
+            srcLen = bad.size();
+            dstLen = junk.size();
+            kelStreamProcess(s, bad.data(), &srcLen, junk.data(), &dstLen, kelFlushFinish);
+        }
+        ASSERT_EQ(kelStreamReset(s), kelStreamOk);
+        const Bytes& in = direction == 0 ? b : frameB;
+        Bytes out(kelStreamCompressBound(kelFormatLz4, b.size(), &o));
+        srcLen = in.size();
+        dstLen = out.size();
+        EXPECT_EQ(kelStreamProcess(s, in.data(), &srcLen, out.data(), &dstLen, kelFlushFinish), kelStreamEnd);
+        out.resize(dstLen);
+        EXPECT_TRUE(out == (direction == 0 ? frameB : b)) << direction;
+        kelStreamFree(s);
+    }
+}
+
 // An allocator that fails from its n-th call on: every failure surfaces as kelStreamErrMemory, in both directions
 // and at every point where memory is taken (creation, a frame's descriptor, output the caller has no room for).
 TEST(Lz4StreamMemory, EveryAllocationFailureIsReported) {
