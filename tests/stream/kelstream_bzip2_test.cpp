@@ -323,6 +323,48 @@ TEST(Bzip2Stream, BlocksAnnouncingExtraSelectorsDecode) {
     }
 }
 
+// Every allocation may fail: the calls then report kelStreamErrMemory and never crash or leak.
+struct FailingAllocator {
+    int left = 0;
+    int live = 0;
+    static void* get(void* opaque, std::size_t n) {
+        auto* a = static_cast<FailingAllocator*>(opaque);
+        if (a->left-- <= 0) return nullptr;
+        ++a->live;
+        return std::malloc(n);
+    }
+    static void put(void* opaque, void* p) {
+        --static_cast<FailingAllocator*>(opaque)->live;
+        std::free(p);
+    }
+};
+
+TEST(Bzip2Stream, AllocationFailuresGiveErrMemory) {
+    const Bytes data(multiBlockText().begin(), multiBlockText().begin() + 250000);
+    const Bytes file = concat({compress(data, 1), compress(data, 2)});
+    for (int threads : {0, 2}) {
+        for (int budget = 0; budget < 60; ++budget) {
+            SCOPED_TRACE(std::to_string(threads) + " threads, allocation " + std::to_string(budget));
+            FailingAllocator a;
+            a.left = budget;
+            KelStreamOptions o = options(1, threads);
+            o.alloc = FailingAllocator::get;
+            o.free = FailingAllocator::put;
+            o.opaque = &a;
+            Bytes out(data.size() * 2 + 1);
+            std::size_t len = out.size();
+            KelStreamResult r = kelStreamDecompress(kelFormatBzip2, file.data(), file.size(), out.data(), &len, &o);
+            EXPECT_TRUE(r == kelStreamEnd || r == kelStreamErrMemory) << r;
+            if (r == kelStreamEnd) EXPECT_EQ(Bytes(out.begin(), out.begin() + len), concat({data, data}));
+            len = out.size();
+            a.left = budget;
+            r = kelStreamCompress(kelFormatBzip2, data.data(), data.size(), out.data(), &len, &o);
+            EXPECT_TRUE(r == kelStreamEnd || r == kelStreamErrMemory) << r;
+            EXPECT_EQ(a.live, 0);
+        }
+    }
+}
+
 // ---- Parallel decoding -------------------------------------------------------------------------------------------
 
 void expectSameAsSequential(const Bytes& file, const std::string& what, std::uint32_t seed) {
