@@ -2,8 +2,8 @@
 //
 // Hand-made payloads pin down the resume protocol (where a call stops, what it saves, what it gives back); a
 // randomized test writes payloads with random complete codes (both table forms, codes up to 15 bits) and
-// decodes them in random pieces under both history protocols, against a byte-by-byte reference; zlib streams of
-// the corpus decode through kel::InflateStream, whole and in tiny pieces; damaged streams must fail cleanly.
+// decodes them in random pieces under both history protocols, against a byte-by-byte reference; damaged payloads
+// must fail cleanly. Whole zlib, gzip and raw streams are decoded through libkelstream in its own suite.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -639,145 +639,7 @@ TEST(Inflate, EverySourceAndDestinationSplitGivesTheSameOutput) {
     }
 }
 
-// ---- zlib-produced streams through the stream reader --------------------------------------------------------------
-
-struct Strategy {
-    const char* name;
-    int value;
-};
-constexpr Strategy kStrategies[] = {{"default", Z_DEFAULT_STRATEGY},
-                                    {"filtered", Z_FILTERED},
-                                    {"huffman", Z_HUFFMAN_ONLY},
-                                    {"rle", Z_RLE},
-                                    {"fixed", Z_FIXED}};
-
-void expectRoundTrip(const Bytes& plain, int level, int strategy, std::size_t inChunk, std::size_t outChunk,
-                     const std::string& what) {
-    const Bytes z = zlibDeflate(plain, level, strategy);
-    const DecodeResult r = streamDecode(InflateFormat::Zlib, z, inChunk, outChunk, plain.size());
-    ASSERT_EQ(r.result, InflateResult::End) << what;
-    ASSERT_TRUE(r.out == plain) << what;
-    ASSERT_EQ(r.inLeft, 0u) << what;
-}
-
-TEST(InflateZlibStreams, CorpusAtEveryLevelAndStrategy) {
-    for (const auto& name : corpusFileNames()) {
-        const Bytes plain = readCorpusFile(name);
-        ASSERT_FALSE(plain.empty()) << name;
-        for (const int level : {1, 6, 9}) {
-            for (const Strategy& s : kStrategies)
-                expectRoundTrip(plain, level, s.value, 0, 0, name + " level " + std::to_string(level) + " " + s.name);
-        }
-    }
-}
-
-TEST(InflateZlibStreams, RandomRepetitiveAndTinyInputs) {
-    SCOPED_TRACE(seedNote());
-    std::mt19937_64 rng = makeRng(7);
-    std::vector<Bytes> inputs = {{}, {42}, Bytes(100000, 0), randomBytes(rng, 300000), repetitiveBytes(rng, 500000)};
-    for (const std::size_t n : {15, 16, 17, 31, 32, 33, 63, 64, 65, 258, 259, 32767, 32768, 32769, 65536})
-        inputs.push_back(repetitiveBytes(rng, n));
-    for (const Bytes& plain : inputs) {
-        for (const int level : {1, 6, 9}) {
-            for (const Strategy& s : kStrategies)
-                expectRoundTrip(plain, level, s.value, 0, 0, std::to_string(plain.size()) + " " + s.name);
-        }
-    }
-}
-
-// Resume protocol end to end: the whole corpus at level 6, and every strategy on slices, in tiny pieces.
-TEST(InflateZlibStreams, TinyInputPiecesAndOutputRooms) {
-    struct Chunking {
-        std::size_t in, out;
-    };
-    const Chunking chunkings[] = {{1, 0}, {0, 1}, {0, 7}, {1, 100}, {7, 7}};
-    for (const auto& name : corpusFileNames()) {
-        const Bytes plain = readCorpusFile(name);
-        for (const Chunking& ch : chunkings)
-            expectRoundTrip(plain, 6, Z_DEFAULT_STRATEGY, ch.in, ch.out,
-                            name + " in " + std::to_string(ch.in) + " out " + std::to_string(ch.out));
-    }
-    std::mt19937_64 rng = makeRng(8);
-    const Bytes html = readCorpusFile("html");
-    const Bytes slices[] = {Bytes(html.begin(), html.begin() + 40000), repetitiveBytes(rng, 70000),
-                            randomBytes(rng, 40000)};
-    for (const Bytes& plain : slices) {
-        for (const int level : {1, 9}) {
-            for (const Strategy& s : kStrategies) {
-                for (const Chunking& ch : {Chunking{1, 1}, Chunking{3, 100}})
-                    expectRoundTrip(plain, level, s.value, ch.in, ch.out, std::string(s.name) + " chunked");
-            }
-        }
-    }
-}
-
-// Large calls decode through packed entries: literals in pairs when both codes fit the index, matches copied in
-// blocks that run past their end. Each case decodes in one call into a room of exactly the output size (guard
-// paged), so a block copy that left the room or a pair stored past the output would fault, and a wrong pair or
-// a copy that read its own unwritten bytes would change the output.
-TEST(InflateZlibStreams, PairedLiteralsAndBlockCopiesOfEveryDistanceClass) {
-    SCOPED_TRACE(seedNote());
-    std::mt19937_64 rng = makeRng(12);
-    // Four dominant letters get codes of 1 to 3 bits: most first-level entries then carry two literals, and
-    // rare letters keep codes long enough to need the second level.
-    Bytes skewed(200000);
-    for (auto& b : skewed) {
-        const unsigned r = unsigned(rng() % 1000);
-        b = r < 500 ? 'a' : r < 750 ? 'b' : r < 875 ? 'c' : r < 990 ? 'd' : std::uint8_t(rng());
-    }
-    // Runs repeating the last p bytes, for periods across every copy path (1, 2..7, 8..15, 16..47 where the
-    // first 48-byte block overlaps its own output, and beyond), between random stretches.
-    Bytes periodic;
-    for (unsigned p = 1; p <= 70; ++p) {
-        for (const unsigned run : {5u, 47u, 49u, 258u, 1000u}) {
-            const Bytes seed = randomBytes(rng, p);
-            periodic.insert(periodic.end(), seed.begin(), seed.end());
-            for (unsigned k = 0; k < run; ++k) periodic.push_back(periodic[periodic.size() - p]);
-        }
-    }
-    for (const Bytes* plain : {&skewed, &periodic}) {
-        for (const Strategy& s : kStrategies) {
-            const Bytes z = zlibDeflate(*plain, 6, s.value);
-            const DecodeResult r = streamDecode(InflateFormat::Zlib, z, 0, plain->size(), plain->size());
-            ASSERT_EQ(r.result, InflateResult::End) << s.name;
-            ASSERT_TRUE(r.out == *plain) << s.name;
-        }
-    }
-}
-
-// ---- Damaged streams --------------------------------------------------------------------------------------------
-
-TEST(InflateDamagedStreams, TruncationIsReportedAndTheOutputIsAPrefix) {
-    const Bytes plain = readCorpusFile("alice29.txt");
-    const Bytes z = zlibDeflate(Bytes(plain.begin(), plain.begin() + 50000), 6);
-    for (std::size_t cut = 0; cut < z.size(); cut += 1 + cut / 16) {
-        const DecodeResult r = streamDecode(InflateFormat::Zlib, Bytes(z.begin(), z.begin() + std::ptrdiff_t(cut)),
-                                            cut % 3 == 0 ? 1 : 0, 0, 50000);
-        ASSERT_EQ(r.result, InflateResult::Truncated) << cut;
-        ASSERT_TRUE(std::equal(r.out.begin(), r.out.end(), plain.begin())) << cut;
-    }
-}
-
-TEST(InflateDamagedStreams, CorruptStreamsFailCleanlyInsideExactBuffers) {
-    SCOPED_TRACE(seedNote());
-    std::mt19937_64 rng = makeRng(9);
-    const Bytes text = readCorpusFile("lcet10.txt");
-    const Bytes sources[] = {Bytes(text.begin(), text.begin() + 30000), repetitiveBytes(rng, 30000)};
-    for (const Bytes& plain : sources) {
-        for (const Strategy& s : kStrategies) {
-            const Bytes z = zlibDeflate(plain, 6, s.value, -15);
-            for (int trial = 0; trial < 60; ++trial) {
-                Bytes bad = z;
-                const int flips = 1 + int(rng() % 4);
-                for (int f = 0; f < flips; ++f) bad[rng() % bad.size()] ^= std::uint8_t(1u << (rng() % 8));
-                // The output room is exactly the original size; a stream that wants more just stops there.
-                const DecodeResult r =
-                    streamDecode(InflateFormat::Deflate, bad, trial % 2 ? 0 : 1 + rng() % 64, 0, plain.size());
-                ASSERT_TRUE(r.result != InflateResult::Ok || r.out.size() > plain.size());
-            }
-        }
-    }
-}
+// ---- Damaged payloads -------------------------------------------------------------------------------------------
 
 TEST(InflateDamagedStreams, RandomTablesAndPayloadsStayInBounds) {
     SCOPED_TRACE(seedNote());

@@ -1,5 +1,5 @@
-// tests/dc/inflate/inflate_test_util.h - helpers shared by the Inflate suites: zlib as the reference encoder, a
-// bit writer for hand-made block payloads, and chunked decoding through kel::InflateStream.
+// tests/dc/inflate/inflate_test_util.h - helpers shared by the Inflate suites: zlib as the reference encoder and a
+// bit writer for hand-made block payloads.
 #pragma once
 
 #include <zlib.h>
@@ -10,7 +10,6 @@
 
 #include <gtest/gtest.h>
 
-#include "stream/inflate_stream.h"
 #include "support/test_util.h"
 
 namespace kel::test {
@@ -50,51 +49,6 @@ inline Bytes repetitiveBytes(std::mt19937_64& rng, std::size_t n) {
     }
     v.resize(n);
     return v;
-}
-
-struct DecodeResult {
-    InflateResult result = InflateResult::Ok;
-    Bytes out;
-    std::size_t inLeft = 0;
-};
-
-// Decodes through InflateStream, giving it inChunk input bytes and outChunk bytes of room per call (0: all at
-// once). Every piece lies at the end of a guard-paged buffer of exactly its size, so any read or write past
-// what the stream was given faults.
-inline DecodeResult streamDecode(InflateFormat format, const Bytes& src, std::size_t inChunk, std::size_t outChunk,
-                                 std::size_t outLimit) {
-    DecodeResult r;
-    InflateStream s(format);
-    const std::size_t inPiece = inChunk ? inChunk : (src.empty() ? 1 : src.size());
-    const std::size_t outPiece = outChunk ? outChunk : outLimit + 1;
-    GuardedBuffer inBuf(inPiece), outBuf(outPiece);
-    std::size_t pos = 0;
-    for (;;) {
-        const std::size_t n = src.size() - pos < inPiece ? src.size() - pos : inPiece;
-        std::uint8_t* inStart = inBuf.data() + (inPiece - n);
-        std::copy(src.begin() + std::ptrdiff_t(pos), src.begin() + std::ptrdiff_t(pos + n), inStart);
-        const std::uint8_t* in = inStart;
-        std::size_t inLen = n;
-        const bool last = pos + n == src.size();
-        // Drain this piece of input completely (or until the stream stops) before taking the next.
-        for (;;) {
-            std::uint8_t* out = outBuf.data();
-            std::size_t room = outPiece;
-            const std::size_t inBefore = inLen;
-            r.result = s.decompress(in, inLen, out, room, last);
-            r.out.insert(r.out.end(), outBuf.data(), out);
-            if (r.result != InflateResult::Ok || r.out.size() > outLimit) {
-                r.inLeft = inLen + (src.size() - pos - n);
-                return r;
-            }
-            if (inLen == 0 && room > 0) break;  // needs the next piece
-            if (inLen == inBefore && room == outPiece) {
-                ADD_FAILURE() << "decompress made no progress";
-                return r;
-            }
-        }
-        pos += n;
-    }
 }
 
 // LSB-first bit writer for hand-made Deflate payloads; Huffman codes go in most-significant bit first.
