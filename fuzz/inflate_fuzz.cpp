@@ -1,9 +1,11 @@
-// fuzz/inflate_fuzz.cpp - Inflate: the stream reader against zlib, and the decoder on arbitrary contexts.
+// fuzz/inflate_fuzz.cpp - Inflate: libkelstream's gzip/zlib/raw reader against zlib, and the decoder on arbitrary
+// contexts.
 //
 // Byte 0 picks the mode, byte 1 the chunking, the rest is the input.
-//   0, 1, 2: raw Deflate, zlib or gzip data through kel::InflateStream in pieces of the chosen sizes, every
-//            piece in an exact-size heap buffer. For raw and zlib data, zlib decodes the same bytes: whenever
-//            either decoder reaches the end of the stream, both must, with identical output.
+//   0, 1, 2: raw Deflate, zlib or gzip data through libkelstream's decoder in pieces of the chosen sizes, every
+//            piece and every room in an exact-size heap buffer. zlib decodes the same bytes: for raw and zlib data,
+//            whenever either decoder reaches the end of the stream, both must, with identical output; for gzip
+//            (zlib reads one member) when zlib reads one member that is all of the input.
 //   3:       kelsInflate_8u on a context built from the input: code lengths for kelsInflateBuildHuffTable, or
 //            raw table bytes, table kind, resume fields and window position; the rest is the payload. The
 //            decoder must stay inside its buffers and return 0 or -200 with consistent counts. The context, the
@@ -20,7 +22,7 @@
 #include <vector>
 
 #include "keldc.h"
-#include "stream/inflate_stream.h"
+#include "kelstream.h"
 
 namespace {
 
@@ -32,14 +34,16 @@ constexpr std::size_t kOutCap = std::size_t(8) << 20;
 constexpr std::size_t kPieces[16] = {0, 1, 2, 3, 5, 7, 8, 15, 16, 17, 31, 100, 258, 1000, 4096, 65536};
 
 struct Outcome {
-    kel::InflateResult result;
+    KelStreamResult result;
     Bytes out;
 };
 
-Outcome kelDecode(kel::InflateFormat format, const std::uint8_t* src, std::size_t n, std::size_t inPiece,
+// libkelstream's decoder in pieces of the given sizes, each in a heap block of exactly its size.
+Outcome kelDecode(KelStreamFormat format, const std::uint8_t* src, std::size_t n, std::size_t inPiece,
                   std::size_t outPiece) {
-    Outcome o{kel::InflateResult::Ok, {}};
-    kel::InflateStream s(format);
+    Outcome o{kelStreamOk, {}};
+    KelStream* s = nullptr;
+    if (kelStreamCreate(&s, format, kelDecompress, nullptr) != kelStreamOk) std::abort();
     if (inPiece == 0) inPiece = n ? n : 1;
     if (outPiece == 0) outPiece = 1 << 16;
     std::size_t pos = 0;
@@ -47,29 +51,33 @@ Outcome kelDecode(kel::InflateFormat format, const std::uint8_t* src, std::size_
         const std::size_t len = n - pos < inPiece ? n - pos : inPiece;
         auto* piece = new std::uint8_t[len ? len : 1];
         std::memcpy(piece, src + pos, len);
-        const std::uint8_t* in = piece;
-        std::size_t inLen = len;
         const bool last = pos + len == n;
+        std::size_t used = 0;
         for (;;) {
             auto* room = new std::uint8_t[outPiece];
-            std::uint8_t* out = room;
-            std::size_t outLen = outPiece;
-            o.result = s.decompress(in, inLen, out, outLen, last);
-            o.out.insert(o.out.end(), room, out);
+            std::size_t inLen = len - used, outLen = outPiece;
+            o.result = kelStreamProcess(s, piece + used, &inLen, room, &outLen, last ? kelFlushFinish : kelFlushNone);
+            if (inLen > len - used || outLen > outPiece) std::abort();
+            used += inLen;
+            o.out.insert(o.out.end(), room, room + outLen);
             delete[] room;
-            if (o.result != kel::InflateResult::Ok || o.out.size() > kOutCap) {
+            if (o.result != kelStreamOk || o.out.size() > kOutCap) {
                 delete[] piece;
+                kelStreamFree(s);
                 return o;
             }
-            if (inLen == 0 && outLen > 0) break;
+            if (inLen == 0 && outLen == 0 && used < len) std::abort();  // neither input nor room taken
+            if (used == len && outLen < outPiece) break;                // wants the next piece
         }
         delete[] piece;
         pos += len;
+        // Every byte given with kelFlushFinish and room left over: the decoder owed a final result.
+        if (last) std::abort();
     }
 }
 
 // zlib's verdict: true and the output if it reached the end of the stream.
-bool zlibDecode(const std::uint8_t* src, std::size_t n, int windowBits, Bytes& out) {
+bool zlibDecode(const std::uint8_t* src, std::size_t n, int windowBits, Bytes& out, std::size_t* left) {
     z_stream z{};
     if (inflateInit2(&z, windowBits) != Z_OK) return false;
     z.next_in = const_cast<Bytef*>(src);
@@ -83,20 +91,29 @@ bool zlibDecode(const std::uint8_t* src, std::size_t n, int windowBits, Bytes& o
         out.insert(out.end(), chunk, chunk + (sizeof chunk - z.avail_out));
         if (r == Z_OK && z.avail_in == 0 && z.avail_out != 0) break;  // wants more input
     }
+    *left = z.avail_in;
     inflateEnd(&z);
     return r == Z_STREAM_END && out.size() <= kOutCap;
 }
 
+bool reachedEnd(KelStreamResult r) {
+    return r == kelStreamEnd || r == kelStreamTrailingData;
+}
+
 void fuzzStream(int mode, std::uint8_t chunking, const std::uint8_t* src, std::size_t n) {
-    const kel::InflateFormat format = mode == 0   ? kel::InflateFormat::Deflate
-                                      : mode == 1 ? kel::InflateFormat::Zlib
-                                                  : kel::InflateFormat::Gzip;
+    const KelStreamFormat format = mode == 0 ? kelFormatDeflate : mode == 1 ? kelFormatZlib : kelFormatGzip;
     const Outcome ours = kelDecode(format, src, n, kPieces[chunking & 15], kPieces[chunking >> 4]);
-    if (mode == 2) return;  // member and trailing-data rules differ from zlib's single-member gzip reader
+    if (ours.result == kelStreamOk && ours.out.size() <= kOutCap) std::abort();
     Bytes theirs;
-    const bool zlibEnd = zlibDecode(src, n, mode == 0 ? -15 : 15, theirs);
-    const bool ourEnd = ours.result == kel::InflateResult::End;
+    std::size_t zlibLeft = 0;
+    const bool zlibEnd = zlibDecode(src, n, mode == 0 ? -15 : mode == 1 ? 15 : 31, theirs, &zlibLeft);
     if (ours.out.size() > kOutCap || theirs.size() > kOutCap) return;
+    const bool ourEnd = reachedEnd(ours.result);
+    if (mode == 2) {
+        // zlib reads one member; a single member with nothing after it must get the same verdict and output.
+        if (zlibEnd && zlibLeft == 0 && (!ourEnd || ours.out != theirs)) std::abort();
+        return;
+    }
     if (zlibEnd != ourEnd) std::abort();
     if (ourEnd && ours.out != theirs) std::abort();
 }
