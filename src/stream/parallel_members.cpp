@@ -261,9 +261,10 @@ private:
         t->outPos = 0;
         std::size_t inPos = 0;
         for (;;) {
-            if (t->out.size() == t->out.capacity() && t->out.capacity() < kTaskOutCap) {
-                std::size_t want = t->out.capacity() < 65536 ? 65536 : t->out.capacity() * 2;
-                if (!t->out.reserve(want < kTaskOutCap ? want : kTaskOutCap)) {
+            // The whole cap at once: only the pages a member writes are ever touched, and growing by doubling
+            // would copy and fault in every member's output twice over.
+            if (t->out.capacity() < kTaskOutCap) {
+                if (!t->out.reserve(kTaskOutCap)) {
                     setFailed(t, kelStreamErrMemory, "out of memory");
                     break;
                 }
