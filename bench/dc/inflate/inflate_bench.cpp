@@ -1,8 +1,8 @@
 // bench/dc/inflate/inflate_bench.cpp - Inflate throughput (bytes of output per second) of kel, zlib and
 // libdeflate over the corpus compressed by zlib at level 6.
 //
-// BM_Inflate decodes zlib streams (checksum included), through kel::InflateStream, zlib's inflate and
-// libdeflate_zlib_decompress. BM_InflateRaw decodes the same data as raw Deflate with no checksum: kel's stream
+// BM_Inflate decodes zlib streams (checksum included), through libkelstream, zlib's inflate and
+// libdeflate_zlib_decompress. BM_InflateRaw decodes the same data as raw Deflate with no checksum: libkelstream's
 // reader in raw mode (one call over the whole buffer, so the library's block loop is what is timed), inflate
 // with negative window bits and libdeflate_deflate_decompress. Every implementation decodes the same bytes into
 // a buffer of exactly the output size; one verified decode per input runs before timing.
@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "bench_util.h"
-#include "stream/inflate_stream.h"
+#include "kelstream.h"
 
 namespace {
 
@@ -58,20 +58,23 @@ const std::vector<Input>& inputs() {
 
 using Decoder = bool (*)(const std::vector<std::uint8_t>& src, std::vector<std::uint8_t>& dst);
 
-bool kelDecode(kel::InflateFormat format, const std::vector<std::uint8_t>& src, std::vector<std::uint8_t>& dst) {
-    kel::InflateStream s(format);
-    const std::uint8_t* in = src.data();
-    std::size_t inLen = src.size();
-    std::uint8_t* out = dst.data();
-    std::size_t outLen = dst.size();
-    return s.decompress(in, inLen, out, outLen, true) == kel::InflateResult::End && outLen == 0;
+// One stream per format, reset before each decode (as libdeflate's decompressor below is shared): the whole
+// input and the whole output room in one call.
+bool kelDecode(KelStreamFormat format, const std::vector<std::uint8_t>& src, std::vector<std::uint8_t>& dst) {
+    static KelStream* streams[4] = {};
+    KelStream*& s = streams[format];
+    if (!s && kelStreamCreate(&s, format, kelDecompress, nullptr) != kelStreamOk) return false;
+    kelStreamReset(s);
+    std::size_t inLen = src.size(), outLen = dst.size();
+    return kelStreamProcess(s, src.data(), &inLen, dst.data(), &outLen, kelFlushFinish) == kelStreamEnd &&
+           outLen == dst.size();
 }
 
 bool kelZlib(const std::vector<std::uint8_t>& src, std::vector<std::uint8_t>& dst) {
-    return kelDecode(kel::InflateFormat::Zlib, src, dst);
+    return kelDecode(kelFormatZlib, src, dst);
 }
 bool kelRaw(const std::vector<std::uint8_t>& src, std::vector<std::uint8_t>& dst) {
-    return kelDecode(kel::InflateFormat::Deflate, src, dst);
+    return kelDecode(kelFormatDeflate, src, dst);
 }
 
 bool zlibDecode(int windowBits, const std::vector<std::uint8_t>& src, std::vector<std::uint8_t>& dst) {
