@@ -434,12 +434,8 @@ __attribute__((visibility("default"))) KelStreamResult kelStreamCompress(KelStre
         srcLen -= c;
         done += p;
         if (r != kelStreamOk) break;
-        if (done == room) {
-            r = kelStreamErrNoRoom;
-            break;
-        }
         if (c == 0 && p == 0) {
-            r = kelStreamErrLibrary;
+            r = done == room ? kelStreamErrNoRoom : kelStreamErrLibrary;
             break;
         }
     }
@@ -471,11 +467,11 @@ KelStreamResult decompressAll(KelStream* s, const std::uint8_t* in, std::size_t 
         }
         if (r == kelStreamEntryEnd) continue;
         if (r != kelStreamOk) return r;
-        if (done == room) {
+        // A full room is not yet a short one: the end may still be verified by a call with no room left.
+        if (c == 0 && p == 0) {
+            if (done < room) return kelStreamErrTruncated;
             if (!grow(out, room)) return kelStreamErrNoRoom;
-            continue;
         }
-        if (c == 0 && p == 0) return kelStreamErrTruncated;
     }
 }
 

@@ -89,3 +89,56 @@ TEST(KelStreamApi, AllocatorHooksBalance) {
 }
 
 }  // namespace
+
+namespace {
+
+constexpr KelStreamFormat kEveryFormat[] = {kelFormatGzip, kelFormatZlib, kelFormatDeflate, kelFormatBzip2,
+                                            kelFormatLz4,  kelFormatLzop, kelFormatLzss};
+
+std::vector<std::uint8_t> sampleText(std::size_t n) {
+    std::vector<std::uint8_t> v(n);
+    std::uint32_t x = 12345;
+    for (std::size_t i = 0; i < n; ++i) {
+        x = x * 1103515245u + 12345u;
+        v[i] = static_cast<std::uint8_t>("the quick brown fox "[(x >> 16) % 20]);
+    }
+    return v;
+}
+
+// One-shot decompression fits an output of exactly the decoded size (the end is verified with no room left),
+// reports a room one byte short as such, and detects every format that carries a magic.
+TEST(KelStreamApi, OneShotCallsFitExactRoomForEveryFormat) {
+    for (std::size_t n : {std::size_t(0), std::size_t(1), std::size_t(70000)}) {
+        std::vector<std::uint8_t> text = sampleText(n);
+        for (KelStreamFormat f : kEveryFormat) {
+            SCOPED_TRACE(testing::Message() << "format " << f << " size " << n);
+            std::vector<std::uint8_t> packed(kelStreamCompressBound(f, n, nullptr));
+            std::size_t packedLen = packed.size();
+            ASSERT_EQ(kelStreamCompress(f, text.data(), n, packed.data(), &packedLen, nullptr), kelStreamEnd);
+            KelStreamFormat as = f == kelFormatDeflate ? kelFormatDeflate : kelFormatAuto;
+            std::vector<std::uint8_t> out(n);
+            std::size_t outLen = n;
+            EXPECT_EQ(kelStreamDecompress(as, packed.data(), packedLen, out.data(), &outLen, nullptr), kelStreamEnd);
+            EXPECT_EQ(outLen, n);
+            EXPECT_EQ(out, text);
+            if (n > 0) {
+                outLen = n - 1;
+                EXPECT_EQ(kelStreamDecompress(as, packed.data(), packedLen, out.data(), &outLen, nullptr),
+                          kelStreamErrNoRoom);
+            }
+            void* grown = nullptr;
+            std::size_t grownLen = 0;
+            ASSERT_EQ(kelStreamDecompressAlloc(as, packed.data(), packedLen, &grown, &grownLen, nullptr),
+                      kelStreamEnd);
+            ASSERT_EQ(grownLen, n);
+            EXPECT_TRUE(n == 0 || std::memcmp(grown, text.data(), n) == 0);
+            std::free(grown);
+            // A compressed room one byte short of the stream is refused, never overrun.
+            std::vector<std::uint8_t> shortRoom(packedLen - 1);
+            std::size_t shortLen = shortRoom.size();
+            EXPECT_EQ(kelStreamCompress(f, text.data(), n, shortRoom.data(), &shortLen, nullptr), kelStreamErrNoRoom);
+        }
+    }
+}
+
+}  // namespace
