@@ -212,7 +212,8 @@ public:
         }
         tmpName_ = tmp;
         target_ = target;
-        mtime_ = h.mtime;
+        // lzop restores the time its header stores; gzip keeps the compressed file's time unless asked (-N).
+        mtime_ = h.format == kelFormatLzop ? h.mtime : 0;
         return true;
     }
 
@@ -225,7 +226,7 @@ public:
 
     bool end() override {
         if (!file_) return true;
-        // The output takes the input's permissions, and the time the stream stores or else the input's.
+        // The output takes the input's permissions, and the time lzop's header stores or else the input's.
         const int fd = fileno(file_);
         fchmod(fd, inStat_.st_mode & 07777);
         struct timespec times[2] = {inStat_.st_atim, inStat_.st_mtim};

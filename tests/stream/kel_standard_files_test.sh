@@ -135,15 +135,16 @@ for fmt in gz bz2 lzo; do
   cmp -s padded.out src/a || err "kel d -c padded.$fmt: wrong output"
 done
 
-# --- The output's time: the one stored in the header (gzip, lzop), else the input's; gzip -n stores none.
+# --- The output's time: as gzip -d, the compressed file's, whatever the gzip header stores (lzop restores the
+# stored time, checked above).
 gzip -c src/a > stamped.gz
 touch -d 2010-01-01 stamped.gz
 "$kel" d stamped.gz || err "kel d stamped.gz"
-[ "$(stat -c %Y stamped)" = "$(stat -c %Y src/a)" ] || err "kel d did not restore the time stored by gzip"
-gzip -n -c src/a > unstamped.gz
-touch -d 2010-01-01 unstamped.gz
-"$kel" d unstamped.gz || err "kel d unstamped.gz"
-[ "$(stat -c %Y unstamped)" = "$(date -d 2010-01-01 +%s)" ] || err "kel d without a stored time: not the input's"
+gzip -c src/a > gzip-made.gz
+touch -d 2010-01-01 gzip-made.gz
+gzip -d gzip-made.gz
+[ "$(stat -c %Y stamped)" = "$(stat -c %Y gzip-made)" ] || err "kel d stamped.gz: not the time gzip -d gives"
+[ "$(stat -c %Y stamped)" = "$(date -d 2010-01-01 +%s)" ] || err "kel d stamped.gz: not the input's time"
 
 [ $fail -eq 0 ] && echo "kel d reads the standard tools' files as they do"
 exit $fail
