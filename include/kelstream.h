@@ -149,15 +149,16 @@ typedef struct KelStreamHeader {
     uint32_t entry;         /**< 0-based number of the member, stream, frame or lzop entry the fields describe */
     int complete;           /**< nonzero once the header of this entry has been read in full */
     const char* name;       /**< gzip FNAME or lzop name, NUL-terminated; null when absent */
-    const char* comment;    /**< gzip FCOMMENT; null when absent */
+    const char* comment;    /**< gzip FCOMMENT; null when absent (a gzip name or comment is kept up to 65535
+                                 bytes; the header CRC is checked over all of it) */
     const uint8_t* extra;   /**< gzip FEXTRA payload; null when absent */
     size_t extraLen;
     int64_t mtime;          /**< gzip or lzop modification time; 0 when absent */
     uint32_t mode;          /**< lzop file mode; 0 when absent */
     int os;                 /**< gzip OS byte; -1 when not gzip */
     int headerCrc;          /**< gzip: the header carried a CRC (and it matched) */
-    int level;              /**< level hint stored by the producer (zlib FLEVEL, gzip XFL, lzop level, the bzip2
-                                 block-size digit of the current stream); -1 if none */
+    int level;              /**< level hint stored by the producer (zlib FLEVEL 0-3, gzip XFL as stored: 2 slowest,
+                                 4 fastest; lzop level, the bzip2 block-size digit of the current stream); -1 if none */
     int method;             /**< lzop method (1, 2, 3); LZ4 legacy: 1; otherwise 0 */
     int hasDictId;          /**< zlib FDICT or the LZ4 dictID flag */
     uint32_t dictId;        /**< zlib dictionary Adler-32 or the LZ4 dictionary ID */

@@ -206,7 +206,7 @@ Decoded decodeOneShot(KelStreamFormat format, const Bytes& src, std::size_t room
                       const KelStreamOptions* options = nullptr) {
     Decoded d;
     GuardedBuffer in(src.size() ? src.size() : 1), out(room ? room : 1);
-    in.fill(src.data(), src.size());
+    if (!src.empty()) in.fill(src.data(), src.size());
     std::size_t outLen = room;
     d.result = kelStreamDecompress(format, in.data(), src.size(), out.data(), &outLen, options);
     EXPECT_LE(outLen, room);
@@ -802,6 +802,55 @@ TEST(DeflateReadErrors, OneShotRoomThatIsShortBySomeBytes) {
             EXPECT_TRUE(d.out == Bytes(plain.begin(), plain.end() - std::ptrdiff_t(shortBy)));
         }
         EXPECT_EQ(decodeOneShot(f, z, 0).result, kelStreamErrNoRoom);
+    }
+}
+
+// An allocator that fails from the n-th request on and counts what is still held.
+struct FailingAllocator {
+    int left = 0;
+    int held = 0;
+    static void* get(void* self, std::size_t n) {
+        auto* a = static_cast<FailingAllocator*>(self);
+        if (a->left-- <= 0) return nullptr;
+        ++a->held;
+        return std::malloc(n);
+    }
+    static void put(void* self, void* p) {
+        --static_cast<FailingAllocator*>(self)->held;
+        std::free(p);
+    }
+};
+
+TEST(DeflateReadErrors, EveryAllocationFailureIsReportedAndNothingLeaks) {
+    const Bytes plain = readCorpusFile("alice29.txt");
+    const Bytes extra(300, 'e'), dict(plain.begin(), plain.begin() + 5000);
+    GzipFields f;
+    f.name = "a long enough name to need its own buffer";
+    f.comment = "and a comment";
+    f.extra = &extra;
+    const Bytes gz = cat(gzipMember(plain, f), gzipMember(plain, f));
+    const Bytes twice = cat(plain, plain);
+    for (const KelStreamFormat format : {kelFormatGzip, kelFormatDeflate}) {
+        const Bytes& src = format == kelFormatGzip ? gz : rawOf(plain);
+        const Bytes& want = format == kelFormatGzip ? twice : plain;
+        bool succeeded = false;
+        for (int n = 0; n < 64 && !succeeded; ++n) {
+            FailingAllocator a;
+            a.left = n;
+            KelStreamOptions o = withDictionary(dict);
+            o.alloc = FailingAllocator::get;
+            o.free = FailingAllocator::put;
+            o.opaque = &a;
+            const Decoded d = decode(format, src, 0, 0, &o);
+            EXPECT_EQ(a.held, 0) << "allocation " << n;
+            if (d.result == kelStreamEnd) {
+                EXPECT_TRUE(d.out == want);
+                succeeded = true;
+            } else {
+                EXPECT_EQ(d.result, kelStreamErrMemory) << "allocation " << n << " " << d.message;
+            }
+        }
+        EXPECT_TRUE(succeeded) << int(format);
     }
 }
 
