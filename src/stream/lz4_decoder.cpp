@@ -2,8 +2,10 @@
 //
 // The decoder is a state machine over the units of the input. Headers, block lengths and checksums are read
 // through a gather buffer when they arrive split, or straight from the caller's input when it holds them whole; a
-// block is decoded only once all of it (and its checksum) is there, into the caller's output when the room allows
-// the block's largest size, else into a buffer that later calls hand out first.
+// block is decoded only once all of it (and its checksum) is there. It is decoded into the caller's output when
+// the room left there may hold its content (the room is the bound the block decoder is given, so a block that
+// turns out longer fails there without harm), and into a buffer that later calls hand out first when it does
+// not: a one-shot call whose room is the exact content size never copies its output.
 //
 // The block decoder knows no history, so a linked block is decoded with its history put in front of it as extra
 // literals of the first sequence, and the history's part of the output is dropped. A frame's first block has no
@@ -42,6 +44,16 @@ bool couldStartMagic(const std::uint8_t* m, std::size_t n) {
         skippable = skippable && (i == 0 ? (m[0] & 0xF0) == kSkippable[0] : m[i] == kSkippable[i]);
     }
     return frame || legacy || skippable;
+}
+
+// The least content a well-formed block of n bytes decodes to. Each sequence spends a token, the extension bytes
+// of its literal count (one per 255 literals beyond 14, the first of them at 15 literals) and, unless it is the
+// last, an offset and the extension bytes of its match length, and yields its literals and a match of at least
+// 4 bytes, which pays for the token, the offset and its own extension bytes. So the block outgrows its content by
+// at most one byte per 15 literals and the last token: a room below this cannot take the block, and trying it
+// would only waste the decoding.
+std::size_t minContentOf(std::size_t n) {
+    return n > 1 ? (n - 1) - (n - 1) / 16 : 0;
 }
 
 class Lz4Decoder final : public EngineOf<Lz4Decoder> {
@@ -328,9 +340,9 @@ private:
         if (flg_ & kFlgDictId) dictId_ = get32(desc_ + at);
         blockMax_ = blockMaxOf(sizeId_);
         const bool linked = !(flg_ & kFlgIndependent);
-        // The memory this frame's blocks need, taken before any of them arrives.
-        if (!gather_.reserve(blockMax_ + 4) || !decoded_.reserve(blockMax_ + (linked ? kHistoryLen : 0)) ||
-            (linked && (!history_.reserve(kHistoryLen) || !prefixed_.reserve(blockMax_ + kHistoryLen + 64)))) {
+        // The memory linked blocks always need, taken before any of them arrives. The gather and decode buffers
+        // grow on first use: a caller that hands over whole blocks and the room for their content needs neither.
+        if (linked && (!history_.reserve(kHistoryLen) || !prefixed_.reserve(blockMax_ + kHistoryLen + 64))) {
             return fail(kelStreamErrMemory, "out of memory");
         }
         history_.clear();
@@ -430,23 +442,26 @@ private:
             srcLen = prefixed_.size();
             skip = h;
         }
-        // Straight into the caller's room when it can take the largest content the block may have.
-        std::uint8_t* out;
-        const bool direct = skip == 0 && pending_.empty() && dstCap_ - *produced_ >= cap;
-        if (direct) {
-            out = dst_ + *produced_;
-        } else {
-            if (!decoded_.resize(skip + cap)) return fail(kelStreamErrMemory, "out of memory");
-            out = decoded_.data();
+        // Straight into the caller's room, bounded by it, when it may hold the content. The room is the block
+        // decoder's capacity, so a block longer than the room fails there having written inside it only; unless
+        // the room was the block's largest size anyway, the block is then decoded again into the buffer below, and
+        // what it holds is judged there exactly as if it had gone there first.
+        const std::size_t room = dstCap_ - *produced_;
+        if (skip == 0 && pending_.empty() && room && room >= minContentOf(len)) {
+            std::uint8_t* out = dst_ + *produced_;
+            int outLen = int(std::min(room, cap));
+            if (kelsDecodeLZ4_8u(src, int(srcLen), out, &outLen) == kelStatusOk) {
+                const int r = account(out, std::size_t(outLen), linked);
+                if (r == kStepOn) *produced_ += std::size_t(outLen);
+                return r;
+            }
+            if (room >= cap) return fail(kelStreamErrCorrupt, "bad LZ4 block");
         }
+        if (!decoded_.resize(skip + cap)) return fail(kelStreamErrMemory, "out of memory");
+        std::uint8_t* out = decoded_.data();
         int outLen = int(skip + cap);
         if (kelsDecodeLZ4_8u(src, int(srcLen), out, &outLen) != kelStatusOk || std::size_t(outLen) < skip) {
             return fail(kelStreamErrCorrupt, "bad LZ4 block");
-        }
-        if (direct) {
-            const int r = account(out, std::size_t(outLen), linked);
-            if (r == kStepOn) *produced_ += std::size_t(outLen);
-            return r;
         }
         return deliver(out + skip, std::size_t(outLen) - skip, linked);
     }

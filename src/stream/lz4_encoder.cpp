@@ -6,8 +6,12 @@
 // bytes do not either.
 //
 // Linked blocks are written with the dictionary encoder (the previous 64 KiB as an external dictionary, stream
-// positions running on) or with the high-compression encoder over history and block in one buffer. A full block
-// that the caller's input holds in one piece is compressed where it lies; anything shorter is gathered first.
+// positions running on) or with the high-compression encoder over history and block in one buffer. A block that
+// the caller's input holds in one piece (a full one, or the rest of the input when a flush ends the block there)
+// is compressed where it lies; anything shorter is gathered first. A block goes straight into the caller's output
+// when the room left there takes its longest form, and into the pending output otherwise: a one-shot call with
+// the bound's room never copies its output. The gather and pending buffers are taken only when first needed, so
+// such a call never touches the block-sized buffers at all.
 #include <algorithm>
 
 #include "keldc.h"
@@ -29,6 +33,13 @@ constexpr std::int64_t kPositionRestart = std::int64_t(1) << 30;
 std::size_t packedBound(std::size_t n) {
     return n + n / 255 + 16 + 8;
 }
+
+// Where a block is written: the caller's output at *produced, with dstCap bytes of room in all.
+struct Output {
+    std::uint8_t* dst;
+    std::size_t dstCap;
+    std::size_t* produced;
+};
 
 class Lz4Encoder final : public EngineOf<Lz4Encoder> {
 public:
@@ -53,7 +64,8 @@ public:
         dictId_ = o.dictId;
     }
 
-    // Takes all memory the stream will need, so that compression itself never runs out.
+    // Takes the memory every block needs: the encoder tables and the history. The gather and pending buffers
+    // follow on first use (a caller that hands over whole blocks and the room for them never needs them).
     bool allocate() {
         Kel32u tableBytes = 0, hashBytes = 0, chainBytes = 0;
         kelsEncodeLZ4HashTableGetSize_8u(&tableBytes);
@@ -64,8 +76,7 @@ public:
             if (linked_ && !hcInput_.reserve(kHistoryLen + blockMax_)) return false;
         }
         if (linked_ && !history_.reserve(kHistoryLen)) return false;
-        // One block with its length word and checksum, or the frame header, or the end mark and content checksum.
-        return block_.reserve(blockMax_) && pending_.buffer().reserve(4 + packedBound(blockMax_) + 4) && start();
+        return start();
     }
 
     KelStreamResult process(const std::uint8_t* src, std::size_t srcLen, std::size_t* consumed, std::uint8_t* dst,
@@ -76,6 +87,7 @@ public:
             pending_.drain(dst, dstCap, produced);
             if (!pending_.empty()) return kelStreamOk;
             if (ended_) return kelStreamEnd;
+            const Output out{dst, dstCap, produced};
             const std::size_t avail = srcLen - *consumed;
             if (avail) {
                 const std::uint8_t* in = src + *consumed;
@@ -83,24 +95,27 @@ public:
                 if (contentSize_ >= 0 && total_ + take > std::uint64_t(contentSize_)) {
                     return fail(kelStreamErrArgument, "more input than the declared content size");
                 }
-                contentHash_.update(in, take);
+                if (contentSum_) contentHash_.update(in, take);
                 total_ += take;
                 *consumed += take;
-                if (block_.empty() && take == blockMax_) {
-                    KelStreamResult r = compressBlock(in, take);
+                // A full block, or the last bytes before a flush ends the block: the same block gathering would
+                // build, so the output does not depend on which way it is taken.
+                if (block_.empty() && (take == blockMax_ || (flush != kelFlushNone && take == avail))) {
+                    KelStreamResult r = compressBlock(in, take, out);
                     if (r != kelStreamOk) return r;
                     continue;
                 }
-                block_.append(in, take);  // within the capacity reserved at creation
+                if (!block_.reserve(blockMax_)) return fail(kelStreamErrMemory, "out of memory");
+                block_.append(in, take);  // within the capacity just reserved
                 if (block_.size() == blockMax_) {
-                    KelStreamResult r = compressGathered();
+                    KelStreamResult r = compressGathered(out);
                     if (r != kelStreamOk) return r;
                 }
                 continue;
             }
             if (flush == kelFlushNone) return kelStreamOk;
             if (!block_.empty()) {
-                KelStreamResult r = compressGathered();
+                KelStreamResult r = compressGathered(out);
                 if (r != kelStreamOk) return r;
                 continue;
             }
@@ -115,7 +130,9 @@ public:
             std::uint8_t trailer[8];
             put32(trailer, 0);
             put32(trailer + 4, contentHash_.digest());
-            pending_.buffer().append(trailer, contentSum_ ? 8 : 4);
+            if (!pending_.buffer().append(trailer, contentSum_ ? 8 : 4)) {
+                return fail(kelStreamErrMemory, "out of memory");
+            }
             trailerWritten_ = true;
         }
     }
@@ -141,7 +158,7 @@ public:
         total_ = 0;
         contentHash_.reset();
         trailerWritten_ = ended_ = false;
-        return pending_.buffer().reserve(4 + packedBound(blockMax_) + 4) && start();
+        return start();
     }
 
 private:
@@ -168,20 +185,32 @@ private:
         return pending_.buffer().append(head, n + 1);
     }
 
-    KelStreamResult compressGathered() {
-        KelStreamResult r = compressBlock(block_.data(), block_.size());
+    KelStreamResult compressGathered(const Output& out) {
+        KelStreamResult r = compressBlock(block_.data(), block_.size(), out);
         block_.clear();
         return r;
     }
 
-    // Appends one block (length word, data, optional checksum) to the pending output, which has the room for it
-    // reserved; stores the content as is when compression does not make it smaller.
-    KelStreamResult compressBlock(const std::uint8_t* src, std::size_t srcLen) {
-        Bytes& out = pending_.buffer();
-        const std::size_t at = out.size();
-        // Within the capacity reserved at creation, as the pending output is empty whenever a block is compressed.
-        if (!out.resize(at + 4 + packedBound(srcLen) + 4)) return fail(kelStreamErrMemory, "out of memory");
-        std::uint8_t* body = out.data() + at + 4;
+    // The most bytes one block of n bytes of content may take while it is written: the length word, the data (the
+    // fast encoders are bounded below n, a larger block is stored; the high-compression encoder is not bounded)
+    // and the checksum.
+    std::size_t blockRoom(std::size_t n) const { return 4 + (hcLevel_ ? packedBound(n) : n) + (blockSum_ ? 4 : 0); }
+
+    // Writes one block (length word, data, optional checksum) into the caller's output when its room takes the
+    // block's longest form, else into the pending output (empty whenever a block is compressed); stores the
+    // content as is when compression does not make it smaller.
+    KelStreamResult compressBlock(const std::uint8_t* src, std::size_t srcLen, const Output& to) {
+        const std::size_t room = blockRoom(srcLen);
+        Bytes& pending = pending_.buffer();
+        const bool direct = pending_.empty() && to.dstCap - *to.produced >= room;
+        std::uint8_t* head;
+        if (direct) {
+            head = to.dst + *to.produced;
+        } else {
+            if (!pending.resize(room)) return fail(kelStreamErrMemory, "out of memory");
+            head = pending.data();
+        }
+        std::uint8_t* body = head + 4;
         const int n = int(srcLen);
         int packedLen = -1;
         if (hcLevel_) {
@@ -231,7 +260,11 @@ private:
             put32(body + len, XxHash32::hash(body, len));
             len += 4;
         }
-        out.resize(at + 4 + len);
+        if (direct) {
+            *to.produced += 4 + len;
+        } else {
+            pending.resize(4 + len);  // shrinks
+        }
         if (linked_) rememberHistory(src, srcLen);
         streamPos_ += n;
         return kelStreamOk;

@@ -7,6 +7,7 @@
 #include <lz4hc.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -703,6 +704,104 @@ TEST(Lz4StreamMemory, EveryAllocationFailureIsReported) {
         }
         EXPECT_TRUE(succeeded) << direction;
     }
+}
+
+// One-shot calls given the room they need write the frame and its content where the caller wants them: no
+// buffer of a block's size is taken in either direction (a block-sized buffer would mean a copy of every block).
+// The largest allocation is followed through the caller's allocator.
+TEST(Lz4StreamMemory, OneShotCallsWithTheirRoomTakeNoBlockSizedBuffer) {
+    struct Largest {
+        std::size_t bytes = 0;
+    };
+    auto tracked = [](Largest* largest, KelStreamOptions o) {
+        o.opaque = largest;
+        o.alloc = [](void* opaque, std::size_t nBytes) -> void* {
+            Largest* l = static_cast<Largest*>(opaque);
+            l->bytes = std::max(l->bytes, nBytes);
+            return std::malloc(nBytes);
+        };
+        o.free = [](void*, void* p) { std::free(p); };
+        return o;
+    };
+    const Bytes& src = sample();  // three 256 KiB blocks, the last one short, or one 4 MiB block
+    for (int variant = 0; variant < 6; ++variant) {
+        FrameOptions f;
+        f.sizeId = variant & 1 ? 5 : 7;
+        f.linked = variant & 2;
+        f.blockSum = variant & 4;
+        f.contentSum = !(variant & 4);
+        f.withSize = variant == 1;
+        SCOPED_TRACE(f.text());
+        const KelStreamOptions plain = toOptions(f, src.size());
+        const std::size_t blockSize = std::size_t(1) << (8 + 2 * f.sizeId);
+        Largest largest;
+        KelStreamOptions o = tracked(&largest, plain);
+        Bytes frame(kelStreamCompressBound(kelFormatLz4, src.size(), &o));
+        std::size_t frameLen = frame.size();
+        ASSERT_EQ(kelStreamCompress(kelFormatLz4, src.data(), src.size(), frame.data(), &frameLen, &o), kelStreamEnd);
+        frame.resize(frameLen);
+        EXPECT_TRUE(frame == compress(src, plain, 3000, std::uint32_t(variant)));  // the same frame from pieces
+        EXPECT_LT(largest.bytes, blockSize / 2);
+
+        if (f.linked) continue;  // a linked block is decoded behind its history, in a buffer of the block's size
+        largest.bytes = 0;
+        Bytes out(src.size());
+        std::size_t outLen = out.size();
+        ASSERT_EQ(kelStreamDecompress(kelFormatLz4, frame.data(), frame.size(), out.data(), &outLen, &o), kelStreamEnd);
+        EXPECT_TRUE(out == src);
+        EXPECT_LT(largest.bytes, blockSize / 2);
+    }
+}
+
+// When the room left is shorter than a block, compression writes the block into its own buffer and hands it out
+// from there, and decompression tries the room and decodes again into its buffer when the block does not fit:
+// the results and the bytes handed out are the same as with ample room, whatever the room.
+TEST(Lz4StreamOneShot, RoomsShorterThanABlockGiveTheSameBytes) {
+    const Bytes& src = sample();
+    FrameOptions f;
+    f.sizeId = 5;
+    f.blockSum = true;
+    const Bytes frame = compress(src, toOptions(f, 0));
+    const KelStreamOptions o = toOptions(f, 0);
+    // Compression: the exact frame size fits (its last blocks no longer fit their longest form), one less does not.
+    for (std::size_t room : {frame.size(), frame.size() - 1, frame.size() / 2}) {
+        Bytes out(room);
+        std::size_t outLen = room;
+        const KelStreamResult r = kelStreamCompress(kelFormatLz4, src.data(), src.size(), out.data(), &outLen, &o);
+        if (room == frame.size()) {
+            ASSERT_EQ(r, kelStreamEnd);
+            EXPECT_TRUE(out == frame);
+        } else {
+            EXPECT_EQ(r, kelStreamErrNoRoom) << room;
+        }
+    }
+    // Decompression: every room short of the content holds its start, exactly, and nothing else.
+    const std::size_t block = 256 * 1024;
+    for (std::size_t room :
+         {src.size() - 1, src.size() - 1000, 2 * block + 1, 2 * block - 1, block + 7, block - 1, std::size_t(100)}) {
+        Bytes out(room + 64, 0xEE);
+        std::size_t outLen = room;
+        EXPECT_EQ(kelStreamDecompress(kelFormatLz4, frame.data(), frame.size(), out.data(), &outLen, nullptr),
+                  kelStreamErrNoRoom)
+            << room;
+        ASSERT_EQ(outLen, room);
+        EXPECT_TRUE(std::equal(out.begin(), out.begin() + std::ptrdiff_t(room), src.begin())) << room;
+        EXPECT_TRUE(
+            std::all_of(out.begin() + std::ptrdiff_t(room), out.end(), [](std::uint8_t b) { return b == 0xEE; }));
+    }
+    // A frame that declares one byte less than its blocks hold, decoded into exactly the declared room: its last
+    // block does not fit the room, and the result is the wrong size, not a damaged block.
+    f.withSize = true;
+    f.blockSum = false;
+    f.contentSum = false;
+    Bytes lying = compress(src, toOptions(f, src.size()));
+    const std::uint64_t declared = src.size() - 1;
+    for (int i = 0; i < 8; ++i) lying[6 + i] = std::uint8_t(declared >> (8 * i));
+    lying[14] = std::uint8_t(kel::stream::XxHash32::hash(lying.data() + 4, 10) >> 8);
+    Bytes out(declared);
+    std::size_t outLen = out.size();
+    EXPECT_EQ(kelStreamDecompress(kelFormatLz4, lying.data(), lying.size(), out.data(), &outLen, nullptr),
+              kelStreamErrChecksum);
 }
 
 // ---- the lz4 tool ----------------------------------------------------------------------------------------------
