@@ -262,6 +262,14 @@ KelStreamResult kelStreamCreate(KelStream** stream, KelStreamFormat format, KelS
  * another member (zero bytes after gzip, bzip2 and lzop data are consumed as padding). kelStreamNeedDictionary:
  * call kelStreamSetDictionary, then continue. With stopAtEntries, kelStreamEntryEnd marks each boundary.
  *
+ * gzip: 1f 8b after a member starts another one; zero bytes after the last member are padding, and a non-zero
+ * byte after them (or a lone 1f at the end of the input) is trailing data. When the input comes in pieces, up to 2
+ * bytes that began like the magic may be consumed before the mismatch shows. At kelStreamEntryEnd the header still
+ * describes the member that ended; the next call starts the next one. Reserved flag bits are kelStreamErrCorrupt, a
+ * wrong header CRC, CRC-32 or length kelStreamErrChecksum. zlib and raw Deflate end at their last byte: any byte
+ * after it is trailing data. kelStreamMessage() names what is wrong ("invalid distance too far back", "invalid
+ * block type", "incorrect data check (CRC-32)", ...).
+ *
  * LZ4: frames, skippable frames (passed over; a file of only those decodes to nothing) and legacy streams may
  * follow each other; each frame or legacy stream is an entry. A legacy stream ends with the input or where a block
  * length reads as a magic or exceeds the largest legacy block. LZ4 has no padding: zero bytes after the last frame
