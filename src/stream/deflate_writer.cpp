@@ -407,6 +407,12 @@ void DeflateWriter::compressDirect(const std::uint8_t* src, std::size_t n, std::
         }
         if (!ok()) break;
     }
+    // After a failure the matcher stopped anywhere in the piece, so its tail may exceed the window buffer; the
+    // writer is dead and keeps nothing.
+    if (!ok()) {
+        ext_ = nullptr;
+        return;
+    }
     // The unmatched tail and a window of history in front of it go into the window buffer, with the current
     // block's bytes while it may still become a stored block, as a slide would keep them.
     std::int64_t keep = std::max<std::int64_t>(extCur_ - std::int64_t(kWindowSize), 0);

@@ -379,6 +379,12 @@ KelStreamResult FastestWriter::write(const std::uint8_t* src, std::size_t n) {
             break;
         }
     }
+    // After a failure the loop stopped anywhere in the piece, and its rest may exceed the window buffer; the writer
+    // is dead and keeps nothing.
+    if (!ok()) {
+        data_ = b_->window;
+        return result_;
+    }
     // The unencoded rest and a window of history in front of it go into the window buffer.
     const std::int64_t keep = std::max<std::int64_t>(cur_ - std::int64_t(kWindowSize), 0);
     std::memcpy(b_->window, src + keep, std::size_t(total - keep));

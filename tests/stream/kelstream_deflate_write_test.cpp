@@ -751,3 +751,40 @@ TEST(KelStreamDeflateWrite, AllocationFailuresGiveErrMemory) {
 }
 
 }  // namespace
+
+namespace {
+
+// Allocations that fail while the output grows, in the middle of a long piece matched where it lies: the writer
+// stops with kelStreamErrMemory and touches nothing beyond its buffers (its window must not take the unmatched
+// rest of the piece).
+TEST(KelStreamDeflateWrite, OutputGrowthFailingMidPieceStopsCleanly) {
+    Bytes data;
+    const Bytes text = kel::test::readCorpusFile("alice29.txt");
+    std::mt19937 rng(7);
+    while (data.size() < (3u << 20)) {
+        data.insert(data.end(), text.begin(), text.end());
+        for (int i = 0; i < 4096; ++i) data.push_back(std::uint8_t(rng()));
+    }
+    for (int level : {1, 6, -1}) {
+        // Count the allocations of a run that succeeds, then fail each one in turn.
+        FailingAllocator counter;
+        counter.allowed = 1 << 30;
+        KelStreamOptions o = optionsFor(level);
+        o.alloc = FailingAllocator::alloc;
+        o.free = FailingAllocator::release;
+        o.opaque = &counter;
+        auto run = kel::test::runStream(kelFormatGzip, kelCompress, data, &o, 0);
+        ASSERT_EQ(run.result, kelStreamEnd);
+        const int total = (1 << 30) - counter.allowed;
+        for (int allowed = 0; allowed < total; ++allowed) {
+            FailingAllocator fa;
+            fa.allowed = allowed;
+            o.opaque = &fa;
+            run = kel::test::runStream(kelFormatGzip, kelCompress, data, &o, 0);
+            EXPECT_EQ(run.result, kelStreamErrMemory) << "level " << level << " allowed " << allowed;
+            EXPECT_EQ(fa.live, 0);
+        }
+    }
+}
+
+}  // namespace
