@@ -276,7 +276,8 @@ KelStreamResult kelStreamCreate(KelStream** stream, KelStreamFormat format, KelS
  * are trailing data, as the lz4 tool reports them; a magic cut short by the end of the input is truncation. When
  * the input comes in pieces, up to 3 bytes that began like a magic may be consumed before the mismatch shows. A
  * frame with a dictionary ID decodes as long as no block refers before the frame's start (kelStreamErrCorrupt);
- * a wrong content size is kelStreamErrChecksum.
+ * a wrong content size is kelStreamErrChecksum. A block is decoded in the room given when the room may hold it, so
+ * bytes of the room past those reported in *dstLen may have been overwritten.
  *
  * bzip2: "BZh" after a stream starts another one (a bad block-size digit after it is kelStreamErrCorrupt, its end
  * kelStreamErrTruncated); zero bytes after a stream are padding, and anything after padding is trailing data. When

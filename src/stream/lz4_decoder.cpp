@@ -206,6 +206,7 @@ private:
         declared_ = 0;
         legacy_ = false;
         headerComplete_ = 0;
+        tryRoom_ = true;
     }
 
     // A frame or legacy stream is complete.
@@ -445,9 +446,11 @@ private:
         // Straight into the caller's room, bounded by it, when it may hold the content. The room is the block
         // decoder's capacity, so a block longer than the room fails there having written inside it only; unless
         // the room was the block's largest size anyway, the block is then decoded again into the buffer below, and
-        // what it holds is judged there exactly as if it had gone there first.
+        // what it holds is judged there exactly as if it had gone there first. Such a miss costs the decoding of
+        // the room, so after one the rest of the unit goes to the buffer unless the room takes a whole block: a
+        // caller whose room is smaller than the blocks (a file filter's fixed window) pays it once per unit.
         const std::size_t room = dstCap_ - *produced_;
-        if (skip == 0 && pending_.empty() && room && room >= minContentOf(len)) {
+        if (skip == 0 && pending_.empty() && room && (room >= cap || (tryRoom_ && room >= minContentOf(len)))) {
             std::uint8_t* out = dst_ + *produced_;
             int outLen = int(std::min(room, cap));
             if (kelsDecodeLZ4_8u(src, int(srcLen), out, &outLen) == kelStatusOk) {
@@ -456,6 +459,7 @@ private:
                 return r;
             }
             if (room >= cap) return fail(kelStreamErrCorrupt, "bad LZ4 block");
+            tryRoom_ = false;
         }
         if (!decoded_.resize(skip + cap)) return fail(kelStreamErrMemory, "out of memory");
         std::uint8_t* out = decoded_.data();
@@ -525,6 +529,7 @@ private:
     std::uint64_t declared_ = 0, total_ = 0, skipLeft_ = 0;
     bool legacy_ = false;
     int headerComplete_ = 0;
+    bool tryRoom_ = true;  // a block may be tried in a room shorter than the largest block (see decodeBlock)
     XxHash32 contentHash_;
 };
 
