@@ -10,6 +10,7 @@
 #include "ch/regexp/regexp_dump.h"
 #include "kel/commands.h"
 #include "kel/io_util.h"
+#include "kel/pattern_error.h"
 #include "kel/status_text.h"
 #include "kelch.h"
 
@@ -68,12 +69,7 @@ int cmdRegex(int argc, char** argv) {
     int errOffset = 0;
     status = kelsRegExpInit(pattern, options, state, &errOffset);
     if (status != kelStatusOk) {
-        reportError(std::string("regex: ") + statusName(status) + " (" + statusMessage(status) + ") at offset " +
-                    std::to_string(errOffset));
-        if (status != kelStatusRegExpBadOption) {
-            std::fprintf(stderr, "  %s\n  %s^\n", pattern,
-                         std::string(static_cast<std::size_t>(errOffset), ' ').c_str());
-        }
+        reportError("regex: " + describePatternError(pattern, status, errOffset));
         return kExitFailure;
     }
     std::fputs(n8_regExpDump(state).c_str(), stdout);
