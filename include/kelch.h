@@ -488,7 +488,10 @@ KelStatus kelsConvertUTF_16u8u(const Kel16u* pSrc, Kel32u* pSrcLen, Kel8u* pDst,
  * 65535); classes `[...]` `[^...]` with ranges, escapes and POSIX classes `[:name:]`; escapes `\a \e \f \n \r \t
  * \v`, octal `\0oo`, back-references `\N`, `\xhh`, `\x{h...}`, `\cX`, `\d \D \s \S \w \W` (ASCII), anchors
  * `\A \B \G \Z \b \z`, `\C` (one byte), `\X` (a character with its combining marks), `\p{...}` / `\P{...}`
- * (Unicode 5.1 general categories, blocks "In<Block>" and scripts), `\Q...\E`. Literal text is matched as bytes.
+ * (Unicode 5.1 general categories, blocks "In<Block>" and scripts), `\Q...\E`. In classes the letter escapes are
+ * `\a \b` (backspace) `\e \f \n \r \t \v`, `\x`, `\c`, `\d \D \s \S \w \W`, `\p \P` and `\Q...\E`. Any other
+ * letter after `\` is an error (not the letter itself); any other escaped byte (punctuation, digits not read as
+ * a number, UTF-8) stands for itself. Literal text is matched as bytes.
  * Options (option string and inline): i caseless, m multi-line, s dot-all, x extended; g (global, option string
  * only) makes a search report every match.
  * ============================================================================================================ */
@@ -524,11 +527,12 @@ KelStatus kelsRegExpGetSize(const char* pPattern, int* pSize);
  *         compile error found: kelStatusRegExpBadGroup (unbalanced or too deeply nested parentheses, more than
  *         1000 capturing groups, an unknown `(?` form or flag, an unterminated `(?#`, a variable-length or
  *         back-referencing look-behind, a malformed condition, an empty class, a pattern that would not fit its
- *         state), kelStatusRegExpBadEscape (unknown `\p` name, `\x{` without `}`, a `\` or `\c` at the end of the
- *         pattern), kelStatusRegExpBadClass (unterminated class, reversed range, unknown POSIX class, unterminated
- *         `\Q` in a class), kelStatusRegExpBadReference (`\N` naming a group that does not exist, condition group
- *         0 or empty), kelStatusRegExpBadQuantifier (nothing to repeat, a quantifier on a quantifier, a bound above
- *         65535, maximum below minimum); otherwise kelStatusOk.
+ *         state), kelStatusRegExpBadEscape (a letter escape the syntax does not define, such as `\h`, `\R`,
+ *         `\K` or `\o{..}`, or in a class `\B` or `\X`; an unknown `\p` name, `\x{` without `}`, a `\` or `\c` at
+ *         the end of the pattern), kelStatusRegExpBadClass (unterminated class, reversed range, unknown POSIX
+ *         class, unterminated `\Q` in a class), kelStatusRegExpBadReference (`\N` naming a group that does not
+ *         exist, condition group 0 or empty), kelStatusRegExpBadQuantifier (nothing to repeat, a quantifier on a
+ *         quantifier, a bound above 65535, maximum below minimum); otherwise kelStatusOk.
  *
  * Every failure after the null-pointer checks (a bad option, an over-long pattern, a compile error) first marks
  * the block as holding no pattern, also when it held a valid one before: kelsRegExpFind_8u and

@@ -40,6 +40,9 @@ bool n8_isDigit(Kel8u c) {
 bool n8_isOctal(Kel8u c) {
     return c >= '0' && c <= '7';
 }
+bool n8_isAsciiLetter(Kel8u c) {
+    return (c | 0x20) >= 'a' && (c | 0x20) <= 'z';
+}
 int n8_hexValue(Kel8u c) {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -1051,8 +1054,16 @@ KelStatus n8_escape(Compiler& c, Kel32s* pq) {
             *pq = pat[i] ? i + 2 : i;
             return kelStatusOk;
         }
+        case 'E':
+            // A `\E` with no `\Q` open ends nothing.
+            *pq = end;
+            return kelStatusOk;
         default:
-            // Any other escaped byte stands for itself and may continue a run with the plain bytes after it.
+            // A letter not handled above names a feature this engine does not have (`\h`, `\R`, `\K`, `\o{..}`):
+            // taking it as the plain letter would silently match something else than the user asked for.
+            if (n8_isAsciiLetter(e)) return n8_fail(c, kBadEscape, q);
+            // Any other escaped byte (punctuation, digits, UTF-8) stands for itself and may continue a run with the
+            // plain bytes after it.
             *pq = q + 2;
             return n8_appendRun(c, q + 1);
     }
@@ -1171,6 +1182,8 @@ KelStatus n8_nextMember(Compiler& c, Kel32s* pq, bool* pInQuote, Kel32s classSta
                     if (KelStatus s = n8_unicodeProperty(c, q + 2, e == 'P' ? -1 : 0, &m.node, &end)) return s;
                     break;
                 default:
+                    // Letters without a meaning in a class (anchors, `\X`, `\h`, ...) are refused, as outside.
+                    if (n8_isAsciiLetter(e)) return n8_fail(c, kBadEscape, q);
                     if (e >= 0x80) {
                         Kel32s code;
                         const int len = n8_ownsUTF8ToUnicode(pat + q + 1, 6, &code);

@@ -7,6 +7,7 @@
 #include <pcre2.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -250,6 +251,62 @@ TEST(RegExpCompile, FailedInitThenSuccessfulInitIsUsable) {
     EXPECT_EQ(err, 3);
     ASSERT_EQ(kelsRegExpInit(reinterpret_cast<const char*>(c.pattern->data()), nullptr, c.state(), &err), kelStatusOk);
     EXPECT_EQ(n8_regExpDump(c.state()), listing);
+}
+
+// ---- Escapes ---------------------------------------------------------------------------------------------------
+
+// Whether `pattern` compiles and finds exactly `subject` (the whole of it) as its first match.
+bool matchesWhole(const std::string& pattern, const std::string& subject) {
+    Compiled c = compile(pattern);
+    if (c.status != kelStatusOk) return false;
+    RegExpMatchRecord rec{};
+    int n = 1;
+    const auto* src = reinterpret_cast<const Kel8u*>(subject.data());
+    return kelsRegExpFind_8u(src, static_cast<int>(subject.size()), c.state(), &rec, &n) == kelStatusOk && n == 1 &&
+           rec.pFind == src && rec.lenFind == static_cast<int>(subject.size());
+}
+
+// A letter escape is either one the engine defines or an error pointing at its backslash; it is never the plain
+// letter, so a pattern written for an engine with more escapes cannot quietly match something else. Whatever
+// PCRE2 refuses is refused here too.
+TEST(RegExpCompile, UndefinedLetterEscapesAreErrorsInAndOutsideClasses) {
+    const std::string outside = "aefnrtvxcdDsSwWABGZbzCXpPQE";
+    const std::string inClass = "abefnrtvxcdDsSwWpPQE";
+    for (char l = 'A'; l <= 'z'; ++l) {
+        if (!std::isalpha(static_cast<unsigned char>(l))) continue;
+        for (const bool cls : {false, true}) {
+            const std::string pat = cls ? std::string("x[y\\") + l + "]" : std::string("xy\\") + l;
+            SCOPED_TRACE(pat);
+            const bool defined = (cls ? inClass : outside).find(l) != std::string::npos;
+            Compiled c = compile(pat);
+            if (defined) {
+                // \c, \p and \P want an operand; what matters is only that they are not refused as unknown.
+                if (c.status == kelStatusRegExpBadEscape) EXPECT_TRUE(l == 'c' || l == 'p' || l == 'P');
+                continue;
+            }
+            EXPECT_EQ(c.status, kelStatusRegExpBadEscape);
+            EXPECT_EQ(c.errOffset, cls ? 3 : 2);
+        }
+        if (!pcre2Accepts(std::string("a\\") + l + "b", "")) EXPECT_NE(compile(std::string("a\\") + l + "b").status, 0);
+        if (!pcre2Accepts(std::string("[\\") + l + "b]", ""))
+            EXPECT_NE(compile(std::string("[\\") + l + "b]").status, 0);
+    }
+}
+
+// Escaped punctuation and escaped non-ASCII bytes stay literal, in and outside classes, whatever the byte means
+// unescaped.
+TEST(RegExpCompile, EscapedPunctuationIsLiteral) {
+    for (int b = 0x21; b < 0x7F; ++b) {
+        if (std::isalnum(b)) continue;
+        const std::string one(1, static_cast<char>(b));
+        EXPECT_TRUE(matchesWhole("\\" + one, one)) << one;
+        // A class whose only member is `^` is refused however it is written.
+        if (b != '^') EXPECT_TRUE(matchesWhole("[\\" + one + "]", one)) << one;
+        EXPECT_TRUE(matchesWhole("[x\\" + one + "]", one)) << one;
+        EXPECT_TRUE(matchesWhole("a\\" + one + "+", "a" + one + one)) << one;
+    }
+    EXPECT_TRUE(matchesWhole("\\\xc3\xa9", "\xc3\xa9"));
+    EXPECT_TRUE(matchesWhole("a\\Eb", "ab")) << "a lone \\E ends nothing";
 }
 
 // ---- Limits ----------------------------------------------------------------------------------------------------
