@@ -4,7 +4,6 @@
 // renamed into place only when complete, so an error never leaves a partial output behind; the input is removed
 // afterwards unless -k or -c is given. Without FILE (or for "-") standard input is compressed to standard output.
 // Formats are rows of kFormats: the library does the work, a row says what the tool lets a user ask of it.
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,6 +15,7 @@
 
 #include "kel/commands.h"
 #include "kel/io_util.h"
+#include "kel/output_file.h"
 #include "kel/stream_util.h"
 #include "kelstream.h"
 
@@ -348,10 +348,6 @@ bool compressWith(std::FILE* in, std::FILE* out, const Options& o, const InputIn
     }
 }
 
-bool endsWith(const std::string& s, const std::string& suffix) {
-    return s.size() > suffix.size() && s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
-
 std::string baseName(const std::string& path) {
     const auto cut = path.find_last_of('/');
     return cut == std::string::npos ? path : path.substr(cut + 1);
@@ -365,57 +361,17 @@ bool compressStdin(const Options& o) {
     return compressWith(stdin, stdout, o, InputInfo{}, "stdin", "stdout", 0);
 }
 
-// Moves the finished temporary file to its name. Without force an existing file is never replaced: link() fails
-// if the name exists, atomically; file systems without hard links fall back to a checked rename.
-bool publish(const std::string& tmp, const std::string& outName, bool force) {
-    if (force) {
-        if (std::rename(tmp.c_str(), outName.c_str()) == 0) return true;
-        reportError(outName + ": " + std::strerror(errno));
-        return false;
-    }
-    if (link(tmp.c_str(), outName.c_str()) == 0) {
-        unlink(tmp.c_str());
-        return true;
-    }
-    if (errno == EEXIST) {
-        reportError(outName + " already exists; use --force to overwrite");
-        return false;
-    }
-    struct stat st;
-    if (lstat(outName.c_str(), &st) == 0) {
-        reportError(outName + " already exists; use --force to overwrite");
-        return false;
-    }
-    if (std::rename(tmp.c_str(), outName.c_str()) == 0) return true;
-    reportError(outName + ": " + std::strerror(errno));
-    return false;
-}
-
 bool compressFile(const std::string& name, const Options& o) {
     struct stat lst, st;
-    if (lstat(name.c_str(), &lst) != 0 || stat(name.c_str(), &st) != 0) {
-        reportError(name + ": " + std::strerror(errno));
-        return false;
-    }
+    if (!statInput(name, &lst, &st)) return false;
     if (!S_ISREG(st.st_mode)) {
         reportError(name + ": not a regular file");
         return false;
     }
-    // As gzip: replacing a link by a compressed copy would cut it from what it points to or shares data with.
-    if (!o.force && !o.toStdout) {
-        if (S_ISLNK(lst.st_mode)) {
-            reportError(name + " is a symbolic link -- ignored; use --force to compress what it points to");
-            return false;
-        }
-        if (st.st_nlink > 1) {
-            const unsigned long others = static_cast<unsigned long>(st.st_nlink - 1);
-            reportError(name + " has " + std::to_string(others) + (others == 1 ? " other link" : " other links") +
-                        " -- ignored; use --force to compress it");
-            return false;
-        }
-    }
+    const bool replacing = !o.force && !o.toStdout;
+    if (replacing && !inputMayBeReplaced(name, lst, st, "compress")) return false;
     const std::string suffix = o.format->suffix;
-    if (!o.force && !o.toStdout && endsWith(name, suffix)) {
+    if (replacing && endsWith(name, suffix)) {
         reportError(name + " already has the " + suffix + " suffix; use --force to compress it again");
         return false;
     }
@@ -442,42 +398,15 @@ bool compressFile(const std::string& name, const Options& o) {
 
     const std::string outName = name + suffix;
     struct stat existing;
+    OutputFile out;
+    bool ok = false;
     if (!o.force && lstat(outName.c_str(), &existing) == 0) {
-        std::fclose(in);
-        reportError(outName + " already exists; use --force to overwrite");
-        return false;
-    }
-    std::string tmp;
-    const int fd = createTempFile(outName + ".kel-XXXXXX", &tmp);
-    if (fd < 0) {
-        std::fclose(in);
-        reportError(outName + ": " + std::strerror(errno));
-        return false;
-    }
-    std::FILE* out = fdopen(fd, "wb");
-    if (!out) {
-        close(fd);
-        unlink(tmp.c_str());
-        releaseTempFile();
-        std::fclose(in);
-        reportError(outName + ": " + std::strerror(errno));
-        return false;
-    }
-    bool ok = compressWith(in, out, o, info, name, outName, totalBytes);
-    std::fclose(in);
-    if (ok) {
+        reportOutputExists(outName);
+    } else if (out.open(outName)) {
         // The output takes the input's permissions and times, as gzip does.
-        fchmod(fd, st.st_mode & 07777);
-        const struct timespec times[2] = {st.st_atim, st.st_mtim};
-        futimens(fd, times);
+        ok = compressWith(in, out.file(), o, info, name, outName, totalBytes) && out.commit(st, 0, o.force);
     }
-    if (std::fclose(out) != 0 && ok) {
-        reportWriteError(outName);
-        ok = false;
-    }
-    if (ok) ok = publish(tmp, outName, o.force);
-    if (!ok) unlink(tmp.c_str());
-    releaseTempFile();
+    std::fclose(in);
     if (!ok) return false;
     if (!o.keep && unlink(name.c_str()) != 0) {
         reportError(name + ": " + std::strerror(errno));

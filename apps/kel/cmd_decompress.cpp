@@ -8,7 +8,6 @@
 // lzop files may hold several entries (`lzop a b`, or lzop files concatenated): with -c their data is written one
 // after the other; otherwise each entry after the first goes to the name stored in it, as lzop -d does, and both
 // cases warn (status 2) as lzop does.
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,6 +19,7 @@
 
 #include "kel/commands.h"
 #include "kel/io_util.h"
+#include "kel/output_file.h"
 #include "kel/stream_util.h"
 #include "kelstream.h"
 
@@ -69,10 +69,6 @@ void printDecompressUsage(std::FILE* out) {
                  "An lzop file of several entries writes each entry after the first to the name stored in it.\n"
                  "Exit status: 0 success, 1 a file could not be decompressed (the others still are), 2 usage error\n"
                  "or a warning.\n");
-}
-
-bool endsWith(const std::string& s, const std::string& suffix) {
-    return s.size() > suffix.size() && s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
 // The format a file name selects, and the output name (suffix removed, .tgz turned into .tar).
@@ -168,7 +164,6 @@ public:
     FileOutput(const std::string& inName, const std::string& outName, const struct stat& inStat, const Options& opt,
                bool storedNamesFromStart)
         : inName_(inName), outName_(outName), inStat_(inStat), opt_(opt), storedNames_(storedNamesFromStart) {}
-    ~FileOutput() override { abort(); }
 
     int status() const { return status_; }
     bool skippedAny() const { return skipped_; }
@@ -191,73 +186,25 @@ public:
             return skip();
         }
         if (!opt_.force && exists) {
-            reportError(target + " already exists; use --force to overwrite");
+            reportOutputExists(target);
             // The file's own output decides the whole run, as gzip; a stored name only skips its entry, as lzop.
             if (entry_ == 1 && !storedNames_) return false;
             return skip();
         }
-        std::string tmp;
-        const int fd = createTempFile(target + ".kel-XXXXXX", &tmp);
-        if (fd < 0) {
-            reportError(target + ": " + std::strerror(errno));
-            return false;
-        }
-        file_ = fdopen(fd, "wb");
-        if (!file_) {
-            reportError(target + ": " + std::strerror(errno));
-            close(fd);
-            unlink(tmp.c_str());
-            releaseTempFile();
-            return false;
-        }
-        tmpName_ = tmp;
-        target_ = target;
+        if (!file_.open(target)) return false;
         // lzop restores the time its header stores; gzip keeps the compressed file's time unless asked (-N).
         mtime_ = h.format == kelFormatLzop ? h.mtime : 0;
         return true;
     }
 
     bool write(const std::uint8_t* p, std::size_t n) override {
-        if (!file_ || n == 0) return true;  // a skipped entry's bytes are dropped
-        if (std::fwrite(p, 1, n, file_) == n) return true;
-        reportError(target_ + ": write error: " + std::strerror(errno ? errno : EIO));
-        return false;
+        return !file_.isOpen() || file_.write(p, n);  // a skipped entry's bytes are dropped
     }
 
-    bool end() override {
-        if (!file_) return true;
-        // The output takes the input's permissions, and the time lzop's header stores or else the input's.
-        const int fd = fileno(file_);
-        fchmod(fd, inStat_.st_mode & 07777);
-        struct timespec times[2] = {inStat_.st_atim, inStat_.st_mtim};
-        if (mtime_ > 0) times[1] = {time_t(mtime_), 0};
-        const bool flushed = std::fflush(file_) == 0;
-        futimens(fd, times);
-        const bool closed = std::fclose(file_) == 0;
-        file_ = nullptr;
-        if (!flushed || !closed) {
-            reportError(target_ + ": write error: " + std::strerror(errno ? errno : EIO));
-            unlink(tmpName_.c_str());
-            releaseTempFile();
-            return false;
-        }
-        if (std::rename(tmpName_.c_str(), target_.c_str()) != 0) {
-            reportError(target_ + ": " + std::strerror(errno));
-            unlink(tmpName_.c_str());
-            releaseTempFile();
-            return false;
-        }
-        releaseTempFile();
-        return true;
-    }
+    // The output takes the input's permissions, and the time lzop's header stores or else the input's.
+    bool end() override { return !file_.isOpen() || file_.commit(inStat_, mtime_, opt_.force); }
 
-    void abort() override {
-        if (!file_) return;
-        std::fclose(file_);
-        file_ = nullptr;
-        unlink(tmpName_.c_str());
-        releaseTempFile();
-    }
+    void abort() override { file_.abort(); }
 
 private:
     void note(int s) {
@@ -293,8 +240,7 @@ private:
     unsigned entry_ = 0;
     bool warned_ = false, skipped_ = false;
     int status_ = kExitOk;
-    std::FILE* file_ = nullptr;
-    std::string tmpName_, target_;
+    OutputFile file_;
     std::int64_t mtime_ = 0;
 };
 
@@ -421,10 +367,7 @@ int decompressFile(const std::string& name, const Options& opt) {
     // A missing file is reported as such before its name is judged: "unknown suffix" would hide the real problem.
     struct stat st {
     }, lst{};
-    if (lstat(name.c_str(), &lst) != 0 || stat(name.c_str(), &st) != 0) {
-        reportError(name + ": " + std::strerror(errno));
-        return kExitFailure;
-    }
+    if (!statInput(name, &lst, &st)) return kExitFailure;
     std::string outName;
     const Format* fmt = formatBySuffix(name, &outName);
     if (opt.format) {
@@ -439,19 +382,7 @@ int decompressFile(const std::string& name, const Options& opt) {
         reportError(name + ": is a directory -- ignored");
         return kExitFailure;
     }
-    // As gzip: replacing a link by its decompressed copy would cut it from what it points to or shares data with.
-    if (!opt.force && !opt.toStdout) {
-        if (S_ISLNK(lst.st_mode)) {
-            reportError(name + " is a symbolic link -- ignored; use --force to decompress what it points to");
-            return kExitFailure;
-        }
-        if (st.st_nlink > 1) {
-            const unsigned long others = static_cast<unsigned long>(st.st_nlink - 1);
-            reportError(name + " has " + std::to_string(others) + (others == 1 ? " other link" : " other links") +
-                        " -- ignored; use --force to decompress it");
-            return kExitFailure;
-        }
-    }
+    if (!opt.force && !opt.toStdout && !inputMayBeReplaced(name, lst, st, "decompress")) return kExitFailure;
     std::FILE* in = std::fopen(name.c_str(), "rb");
     if (!in) {
         reportError(name + ": " + std::strerror(errno));
