@@ -82,7 +82,8 @@ typedef void (*KelStreamFreeFn)(void* opaque, void* p);
  */
 typedef struct KelStreamOptions {
     /* Every format */
-    int level;   /**< compression level, 0 for the format's default: gzip/zlib/deflate 1-9 as zlib's (default 6),
+    int level;   /**< compression level, 0 for the format's default: gzip/zlib/deflate 1-9 as zlib's (default 6;
+                      1 a greedy search of one candidate per position, 2-9 rows of kelsDeflateLZ77_8u's level table),
                       and 10-29 the further rows of kelsDeflateLZ77_8u's level table (recorded in the zlib and gzip
                       headers by their last digit), above 29 kelStreamErrArgument; bzip2 1-9 (block size in 100 kB,
                       default 9), lz4 1-9 for the high-compression encoder (see lz4HighCompression; the fast

@@ -106,7 +106,7 @@ public:
             copied = copied && fast_ && fast_->init();
         } else {
             writer_ = make<DeflateWriter>(alloc, alloc, &pending_.buffer());
-            copied = copied && writer_ && writer_->init(DeflateWriter::rowOfLevel(level_));
+            copied = copied && writer_ && writer_->init(level_);
         }
         if (!copied) {
             *e = {kelStreamErrMemory, "out of memory"};

@@ -18,8 +18,9 @@ namespace kel::stream {
 
 class DeflateWriter {
 public:
-    // Levels 0 to 29 as this library numbers them: 1 to 9 trade speed for size as zlib's levels do, each served by
-    // a row of the matcher's level table (see rowOfLevel); 10 to 29 are the table's rows of the same number.
+    // Levels 0 to 29 as this library numbers them: 1 to 9 trade speed for size as zlib's levels do, 2 to 9 each
+    // served by a row of the matcher's level table (see rowOfLevel), 1 by a cheaper greedy search of the writer's
+    // own (see init); 10 to 29 are the table's rows of the same number.
     static constexpr int kMaxLevel = 29;
     static int rowOfLevel(int level);
 
@@ -29,8 +30,8 @@ public:
     DeflateWriter(const DeflateWriter&) = delete;
     DeflateWriter& operator=(const DeflateWriter&) = delete;
 
-    // Allocates the buffers for the matcher row `row`; false when memory runs out.
-    bool init(int row);
+    // Allocates the buffers for `level` (0 to kMaxLevel); false when memory runs out.
+    bool init(int level);
     // Starts a new stream: history, tables, bits and the result are cleared.
     void reset();
 
@@ -54,6 +55,7 @@ private:
     void appendBuffered(const std::uint8_t* src, std::size_t n);
     void compressBuffered(Kel32u flushMode);
     void compressDirect(const std::uint8_t* src, std::size_t n, std::int64_t base);
+    KelStatus match(const Kel8u** p, Kel32s* len, Kel32s* room, Kel32u flushMode);
     void putRaw(std::int64_t from, std::int64_t to);
     void slideWindow();
     void emitBlock(bool final);
@@ -66,7 +68,9 @@ private:
     Allocator alloc_;
     Bytes* out_;
     Buffers* b_ = nullptr;
-    int row_ = 0;  // the row of the library's level table that serves the level
+    int row_ = 0;  // the row of the library's level table that serves the level, or -1 for ownParams_
+    DeflateMatchParams ownParams_ = {};  // the greedy search's parameters when row_ is -1
+    std::int32_t blockItems_ = 0;        // items per block (every block but the last holds this many)
     KelStreamResult result_ = kelStreamOk;
     const char* message_ = "";
 
