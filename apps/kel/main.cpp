@@ -23,7 +23,7 @@ constexpr Subcommand kSubcommands[] = {
     {"regex", kel::app::cmdRegex, "compile a regular expression and list its node program (--dump)"},
     {"replace", kel::app::cmdReplace, "replace regular-expression matches in files and print the text"},
     {"sum", kel::app::cmdSum, "print Adler-32 / CRC-32 / CRC-32C / bzip2 CRC checksums of files"},
-    {"version", kel::app::cmdVersion, "print the versions of both libraries"},
+    {"version", kel::app::cmdVersion, "print the versions of kel and both libraries (also kel --version)"},
 };
 
 void printUsage(std::FILE* out) {
@@ -43,6 +43,7 @@ int main(int argc, char** argv) {
         printUsage(stdout);
         return kel::app::kExitOk;
     }
+    if (!std::strcmp(argv[1], "--version")) return kel::app::cmdVersion(1, argv + 1);
     for (const auto& c : kSubcommands) {
         if (!std::strcmp(argv[1], c.name)) return c.run(argc - 1, argv + 1);
     }

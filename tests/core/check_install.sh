@@ -61,4 +61,20 @@ if "$work/pc-stream/stream_filter" -d < "$work/filter.cut" > /dev/null 2>&1; the
   echo "stream_filter accepted a truncated gzip stream"
   exit 1
 fi
-echo "installed package: consumer, ${#examples[@]} libkelstream examples and the filter verified"
+# The installed tool runs from wherever the tree is unpacked, finding its libraries through its own run path: no
+# LD_LIBRARY_PATH, and the prefix moved after installing. Its manual page and completions are in place.
+moved="$work/moved-prefix"
+cp -a "$work/prefix" "$moved"
+rm -rf "$work/prefix/lib"
+kelBin="$moved/bin/kel"
+env -u LD_LIBRARY_PATH "$kelBin" version | grep -q '^kel ' || { echo "installed kel version failed"; exit 1; }
+env -u LD_LIBRARY_PATH "$kelBin" --version >/dev/null
+cp "$sample" "$work/tool-input"
+env -u LD_LIBRARY_PATH "$kelBin" c -k -f bzip2 "$work/tool-input"
+mv "$work/tool-input" "$work/tool-original"
+env -u LD_LIBRARY_PATH "$kelBin" d "$work/tool-input.bz2"
+cmp "$work/tool-original" "$work/tool-input" || { echo "installed kel round trip differs"; exit 1; }
+for f in share/man/man1/kel.1 share/bash-completion/completions/kel share/zsh/site-functions/_kel; do
+  [ -s "$moved/$f" ] || { echo "$f is not installed"; exit 1; }
+done
+echo "installed package: consumer, ${#examples[@]} libkelstream examples, the filter and the kel tool verified"
