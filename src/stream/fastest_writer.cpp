@@ -32,9 +32,11 @@ constexpr std::int64_t kSampleBytes = 32 * 1024;
 constexpr std::int64_t kBufSize = kWindowSize + 2 * kBlockBytes;
 constexpr std::int64_t kFixedBelow = 1024;  // shorter blocks: fixed codes, single pass
 constexpr std::int64_t kMaxMatch = 258;
-// Encoder output for one block: literals take at most 15 bits per byte and matches at most 48 bits per 4 bytes,
-// so 2 bytes per input byte, plus a header.
-constexpr std::size_t kEncodeRoom = 2 * std::size_t(kBufSize) + 512;
+// Encoder output room for a block of n bytes: literals take at most 15 bits per byte and matches at most 48 bits
+// per 4 bytes, so 2 bytes per input byte, plus a header.
+constexpr std::size_t encodeRoom(std::int64_t n) {
+    return 2 * std::size_t(n) + 512;
+}
 constexpr Kel32s kEmptyEntry = -32768;
 constexpr Kel32u kRebaseAbove = 1u << 30;
 
@@ -64,7 +66,6 @@ void rebaseTable(Kel32s* t, Kel32s delta) {
 
 struct FastestWriter::Buffers {
     std::uint8_t window[kBufSize];
-    std::uint8_t encoded[kEncodeRoom];
     Kel32s heads[kHashSize];      // the encoder's
     Kel32s statHeads[kHashSize];  // the counting pass's
     Kel32s chain[kWindowSize];    // only for loading a dictionary: the single-probe path reads no chains
@@ -224,18 +225,29 @@ KelStatus FastestWriter::encode(bool dynamic, const Kel8u* header, Kel32s header
     Kel16u pending = Kel16u(bitAcc_);
     Kel32u pendingCount = bitCount_;
     Kel32u o = 0;
-    Kel8u* dst = b_->encoded;
+    // The library writes straight into the output, at its end: copying a block's code out of a buffer of its own
+    // cost about 3% of the time.
+    const std::size_t at = out_->size();
+    const std::size_t room = encodeRoom(len);
+    if (!out_->resize(at + room)) {
+        if (ok()) {
+            result_ = kelStreamErrMemory;
+            message_ = "out of memory for the compressed output";
+        }
+        return kelStatusOk;
+    }
+    Kel8u* dst = out_->data() + at;
     const DeflateCodeEntry* lit = dynamic ? b_->lit : nullptr;
     const DeflateCodeEntry* dist = dynamic ? b_->dist : nullptr;
     const KelStatus st =
         header != nullptr
             ? kelsDeflateLZ77FastestPrecompHeader_8u(&p, &len, &pos_, p, kWindowSize, b_->heads, kHashSize, &pending,
-                                                     &pendingCount, dst, Kel32u(kEncodeRoom), &o, lit, dist, header,
+                                                     &pendingCount, dst, Kel32u(room), &o, lit, dist, header,
                                                      headerBits, flushMode)
             : kelsDeflateLZ77Fastest_8u(&p, &len, &pos_, p, kWindowSize, b_->heads, kHashSize, &pending, &pendingCount,
-                                        dst, Kel32u(kEncodeRoom), &o, lit, dist, flushMode);
+                                        dst, Kel32u(room), &o, lit, dist, flushMode);
+    out_->resize(at + (st == kelStatusOk ? o : 0));
     if (st != kelStatusOk) return st;
-    putBytes(dst, o);
     // The room never runs out, so fewer than 8 bits are left.
     bitAcc_ = pending & ((1u << pendingCount) - 1);
     bitCount_ = pendingCount;
