@@ -9,6 +9,7 @@
 
 #include "kel/commands.h"
 #include "kel/io_util.h"
+#include "kel/text_options.h"
 #include "kelch.h"
 
 namespace kel::app {
@@ -25,10 +26,9 @@ void printFindUsage(std::FILE* out) {
                  "Exit status: 0 if PATTERN was found, 1 if not, 2 on an error.\n");
 }
 
-// Returns false on a read error; adds the occurrences found to *pFound.
-bool findInFile(const std::string& name, const std::string& pattern, bool prefixName, long long* pFound) {
-    std::FILE* f = openInput(name);
-    if (!f) return false;
+// Prints the occurrences in one input and adds them to *pFound; false when a write failed.
+bool findInFile(const std::string& label, std::FILE* f, const std::string& pattern, bool prefixName,
+                long long* pFound) {
     const Kel8u* pat = reinterpret_cast<const Kel8u*>(pattern.data());
     const int patLen = static_cast<int>(pattern.size());
     const size_t keep = pattern.size() - 1;
@@ -45,7 +45,7 @@ bool findInFile(const std::string& name, const std::string& pattern, bool prefix
                index >= 0) {
             const long long offset = base + from + index;
             if (prefixName) {
-                std::printf("%s:%lld\n", name.c_str(), offset);
+                std::printf("%s:%lld\n", label.c_str(), offset);
             } else {
                 std::printf("%lld\n", offset);
             }
@@ -58,45 +58,27 @@ bool findInFile(const std::string& name, const std::string& pattern, bool prefix
             have = keep;
         }
     }
-    const bool ok = !std::ferror(f);
-    if (!ok) reportError(name + ": read error");
-    if (f != stdin) std::fclose(f);
-    return ok;
+    return !stdoutFailed();
 }
 
 }  // namespace
 
 int cmdFind(int argc, char** argv) {
     std::vector<std::string> args;
-    bool optionsDone = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        if (!optionsDone && a == "--") {
-            optionsDone = true;
-        } else if (!optionsDone && a == "--help") {
-            printFindUsage(stdout);
-            return finishStdout(kExitOk);
-        } else if (!optionsDone && a.size() > 1 && a[0] == '-' && args.empty()) {
-            reportError("find: unknown option '" + a + "' (use -- before a pattern that starts with -)");
-            return kExitUsage;
-        } else {
-            args.push_back(a);
-        }
-    }
+    const int end = parseCommandLine(argc, argv, "find", {}, printFindUsage, &args);
+    if (end >= 0) return end;
     if (args.empty() || args[0].empty()) {
         reportError("find: a non-empty PATTERN is required");
         printFindUsage(stderr);
         return kExitUsage;
     }
     const std::string pattern = args[0];
-    std::vector<std::string> files(args.begin() + 1, args.end());
-    if (files.empty()) files.push_back("-");
+    const std::vector<std::string> files(args.begin() + 1, args.end());
     // Statuses as grep's: 0 when something was found, 1 when nothing was, 2 when a file could not be read.
     long long found = 0;
-    bool ok = true;
-    for (size_t i = 0; i < files.size() && !stdoutFailed(); ++i) {
-        ok = findInFile(files[i], pattern, files.size() > 1, &found) && ok;
-    }
+    const bool ok = forEachInput(files, InputWalk(), [&](const std::string& label, std::FILE* f, bool) {
+        return findInFile(label, f, pattern, files.size() > 1, &found);
+    });
     return finishStdout(!ok ? kExitTrouble : found > 0 ? kExitOk : kExitFailure);
 }
 

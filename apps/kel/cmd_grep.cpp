@@ -1,197 +1,564 @@
-// apps/kel/cmd_grep.cpp - `kel grep`: print the lines of files that match a regular expression.
+// apps/kel/cmd_grep.cpp - `kel grep`: print the lines of files that match a regular expression or fixed strings.
 //
-// Files are read in 1 MiB pieces; complete lines are searched one at a time (without their newline) and the
-// unfinished last line of a piece is carried into the next, so a line may be longer than a piece. With -o every
-// match comes from one search over the whole line (line_matches.h), so `^`, `\b` and look-behinds see the bytes
-// before each match as grep's do.
+// Files are read in blocks of whole lines (text_options.h) and each block is searched as one subject: a fixed
+// string with the library's byte search, a regular expression with one multi-line search (`^` and `$` at every
+// line). Line boundaries are looked for only around a match, so the lines in between cost nothing but the search.
+// That is only sound while no match can run over a newline: a pattern that could match one (\s, a negated class,
+// a dot-all `.`, escapes of control bytes, anchors of the whole subject, ...) is searched line by line instead, as
+// is the rest of a block whose search ran out of its match limit. Either way a line is a subject of its own as far
+// as the pattern can tell: searches start at line starts, and what precedes a line start is a newline, which
+// neither `\b`, `\B` nor the look-behinds a safe pattern can hold tell apart from the start of the subject.
+//
+// With -o (and for colouring) every match of a selected line comes from one search over the whole line
+// (line_matches.h), so `^`, `\b` and look-behinds see the bytes before each match as grep's do.
 //
 // A line whose search fails (the match limit runs out on a pathological line) is reported on stderr with its file
 // and line number, and the search goes on with the next line: one bad line costs its own result, not the rest of
 // the file, and the command ends with status 2 as grep does after an error. A line whose search fails is neither
 // selected nor rejected (so -v does not print it either), and with -o prints nothing.
+//
+// A file with a NUL byte in a block read so far is binary: instead of its lines, "kel: NAME: binary file matches"
+// goes to stderr at its first selected line (as GNU grep 3.8 words and places it), unless -a.
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "kel/commands.h"
 #include "kel/io_util.h"
 #include "kel/line_matches.h"
+#include "kel/pattern_error.h"
+#include "kel/text_options.h"
 #include "kelch.h"
 
 namespace kel::app {
 namespace {
 
-constexpr size_t kPiece = 1 << 20;
-
 void printGrepUsage(std::FILE* out) {
     std::fprintf(out,
-                 "Usage: kel grep [-i] [-v] [-c] [-n] [-o] PATTERN [FILE...]\n"
-                 "Print the lines of each FILE (standard input when there is none, or for -) that contain a match\n"
-                 "of the regular expression PATTERN (Perl-style syntax).\n"
-                 "  -i  ignore ASCII case      -v  select non-matching lines   -c  print only a count of lines\n"
-                 "  -n  prefix line numbers    -o  print only the matched parts, one per line\n"
+                 "Usage: kel grep [OPTION...] PATTERN [FILE...]\n"
+                 "       kel grep [OPTION...] -e PATTERN... [FILE...]\n"
+                 "Print the lines of each FILE (standard input when there is none, or for -; the working directory\n"
+                 "with -r) that contain a match of the regular expression PATTERN (Perl-style syntax). A PATTERN\n"
+                 "holding newlines is one pattern per line.\n"
+                 "  -e PAT  a pattern (repeatable: a line matching any is selected)\n"
+                 "  -F      patterns are fixed strings       -i  ignore ASCII case\n"
+                 "  -w      match whole words only           -x  match whole lines only\n"
+                 "  -v      select non-matching lines        -c  print only a count of selected lines\n"
+                 "  -n      prefix line numbers              -o  print only the matched parts, one per line\n"
+                 "  -l      list files with a selected line  -L  list files without one\n"
+                 "  -H / -h with / without file names (default: with, for several files or under -r)\n"
+                 "  -q      print nothing, stop at the first selected line\n"
+                 "  -s      no messages about missing or unreadable files\n"
+                 "  -r      search directories recursively (symbolic links inside are skipped); -R follows them\n"
+                 "  -a      search binary files as text      -I  take binary files as holding no match\n"
+                 "  --color[=WHEN]  highlight matches, file names and line numbers: never, always or auto\n"
+                 "                  (the default, when standard output is a terminal)\n"
+                 "A file with a NUL byte is binary: a match is reported as 'NAME: binary file matches' on stderr.\n"
                  "A line whose search exceeds the match limit is reported on stderr and skipped.\n"
                  "Exit status: 0 if a line was selected, 1 if none, 2 on an error (also after a skipped line).\n");
 }
 
 struct GrepOptions {
-    bool invert = false, count = false, number = false, only = false, prefixName = false;
+    bool fixed = false, caseless = false, word = false, wholeLine = false, invert = false, count = false,
+         number = false, only = false, listMatching = false, listOther = false, quiet = false, text = false,
+         binaryNoMatch = false, color = false;
+    int withName = -1;  // -1: by the number of inputs; 0: -h; 1: -H
 };
 
-// The status of the failed search on a search error (the line's output may be partial with -o), else 1 when the
-// line is selected and 0 when it is not.
-int grepLine(LineMatcher& m, const GrepOptions& o, const std::string& label, long long lineNo, const Kel8u* line,
-             int len, long long* pSelected) {
-    const bool listMatches = o.only && !o.invert && !o.count;
-    bool hit = false;
-    const KelStatus st = listMatches ? m.all(line, len) : m.first(line, len, &hit);
-    if (st < 0) return st;
-    if (listMatches) hit = m.count() > 0;
-    if (hit == o.invert) return 0;
-    ++*pSelected;
-    if (o.count || (o.only && o.invert)) return 1;
-    auto prefix = [&]() {
-        if (o.prefixName) std::printf("%s:", label.c_str());
-        if (o.number) std::printf("%lld:", lineNo);
-    };
-    if (!listMatches) {
-        prefix();
-        std::fwrite(line, 1, static_cast<size_t>(len), stdout);
-        std::fputc('\n', stdout);
+// GNU grep's default colours: matches bold red, file names magenta, line numbers green, separators cyan. Each
+// piece ends with "erase to end of line" so a background colour would not bleed to the margin.
+constexpr const char* kMatchStart = "\033[01;31m\033[K";
+constexpr const char* kNameStart = "\033[35m\033[K";
+constexpr const char* kNumberStart = "\033[32m\033[K";
+constexpr const char* kSepStart = "\033[36m\033[K";
+constexpr const char* kColorEnd = "\033[m\033[K";
+
+// Escapes a fixed string into a pattern matching exactly its bytes. Punctuation takes a backslash; spaces and
+// control bytes are written in hex, since the `x` option would drop a plain space.
+std::string escapeFixed(const std::string& s) {
+    std::string out;
+    for (unsigned char c : s) {
+        if (c >= 0x80 || (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) {
+            out += static_cast<char>(c);
+        } else if (c > ' ' && c < 0x7F) {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02x", c);
+            out += hex;
+        }
+    }
+    return out;
+}
+
+// True when a pattern holds no syntax at all: its text is what it matches.
+bool isPlainLiteral(const std::string& p) {
+    return !p.empty() && p.find_first_of("\\^$.[]|()?*+{}") == std::string::npos;
+}
+
+// True when no match of the pattern can contain a newline (nor depend on the bytes beyond a line), so one search
+// over many lines finds exactly the matches of the lines searched one by one. Conservative: escapes other than
+// \w \d \S \b \B and escaped punctuation, negated classes, the space and control POSIX classes, and any inline
+// option group that could switch on dot-all make it false.
+bool isLineSafe(const std::string& p) {
+    for (size_t i = 0; i < p.size(); ++i) {
+        const char c = p[i];
+        if (c == '\\') {
+            if (i + 1 >= p.size()) return false;
+            const unsigned char e = static_cast<unsigned char>(p[++i]);
+            const bool alnum = (e >= '0' && e <= '9') || (e >= 'a' && e <= 'z') || (e >= 'A' && e <= 'Z');
+            if (alnum && !std::strchr("wdSbB", e)) return false;
+        } else if (c == '[') {
+            if (i + 1 < p.size() && p[i + 1] == '^') return false;
+            if (p.compare(i, 2, "[:") == 0 && (p.compare(i, 9, "[:space:]") == 0 || p.compare(i, 9, "[:cntrl:]") == 0 ||
+                                               p.compare(i, 3, "[:^") == 0)) {
+                return false;
+            }
+        } else if (c == '(' && i + 1 < p.size() && p[i + 1] == '?') {
+            for (size_t k = i + 2; k < p.size() && (std::isalpha(static_cast<unsigned char>(p[k])) || p[k] == '-');
+                 ++k) {
+                if (p[k] == 's') return false;
+            }
+        }
+    }
+    return true;
+}
+
+class Grep {
+public:
+    explicit Grep(const GrepOptions& o) : o_(o) {}
+
+    // Builds the searches from the patterns; false (reported) on a pattern that does not compile.
+    bool init(const std::vector<std::string>& patterns);
+
+    // Searches one input; false on a search error in one of its lines (reported, the rest still searched).
+    bool file(const std::string& label, std::FILE* f, bool showName);
+
+    long long selected() const { return selectedTotal_; }
+    bool quitNow() const { return quit_; }
+
+private:
+    // Finds the first match in data[0, len) searched as one subject: 1 with *pStart set, 0 for none, negative on a
+    // search error.
+    int findInBlock(const Kel8u* data, size_t len, size_t* pStart);
+    // Line mode: 1 when the line holds a match, 0 when not, negative on a search error.
+    int lineMatches(const Kel8u* line, size_t len);
+    void searchBlock(const Kel8u* data, size_t len);
+    void searchLines(const Kel8u* data, size_t len);
+    // A binary file's lines end at NUL bytes too, as grep splits them: a NUL is never part of a match.
+    void searchBinary(const Kel8u* data, size_t len);
+    // Takes one line decided to be selected (or, for errors, reported); returns false to stop the file.
+    bool select(const Kel8u* line, size_t len);
+    void lineError(int status);
+    void printPrefix(char sep);
+    void printName();
+    void skipLines(const Kel8u* data, size_t len);
+
+    const GrepOptions& o_;
+    LineMatcher line_;
+    std::vector<Kel8u> blockState_;
+    std::vector<RegExpMatchRecord> rec_;
+    std::string literal_;  // the one fixed string of a plain search, empty when the regular expression runs
+    bool blockRegex_ = false;
+    bool matchesEverything_ = false;
+
+    // The file being searched.
+    std::string label_;
+    bool showName_ = false, binary_ = false, stopFile_ = false, ok_ = true, quit_ = false;
+    long long lineNo_ = 0, selected_ = 0, selectedTotal_ = 0;
+};
+
+bool Grep::init(const std::vector<std::string>& patterns) {
+    std::vector<std::string> alternatives;
+    bool safe = true;
+    for (const std::string& p : patterns) {
+        if (o_.fixed || isPlainLiteral(p)) {
+            alternatives.push_back(escapeFixed(p));
+        } else {
+            alternatives.push_back(p);
+            safe = safe && isLineSafe(p);
+        }
+    }
+    std::string regex;
+    if (alternatives.size() == 1) {
+        regex = alternatives[0];
+    } else {
+        for (size_t i = 0; i < alternatives.size(); ++i) regex += (i ? "|(?:" : "(?:") + alternatives[i] + ")";
+    }
+    if (o_.wholeLine) {
+        regex = "^(?:" + regex + ")$";
+    } else if (o_.word) {
+        regex = "(?<!\\w)(?:" + regex + ")(?!\\w)";
+    }
+    // One plain string, as given or with -F, is searched for as bytes; no need of the engine until -o or colour.
+    if (patterns.size() == 1 && (o_.fixed || isPlainLiteral(patterns[0])) && !o_.caseless && !o_.word &&
+        !o_.wholeLine) {
+        literal_ = patterns[0];
+    }
+    matchesEverything_ = !o_.wholeLine && !o_.word &&
+                         std::any_of(patterns.begin(), patterns.end(), [](const std::string& p) { return p.empty(); });
+    const std::string options = o_.caseless ? "i" : "";
+    int errOffset = 0;
+    const KelStatus st = line_.init(regex, options, &errOffset);
+    if (st != kelStatusOk) {
+        // The pattern shown is the one compiled: the patterns joined, and wrapped for -w and -x.
+        reportError("grep: " + describePatternError(regex, st, errOffset));
+        return false;
+    }
+    if (literal_.empty() && !matchesEverything_ && safe) {
+        int size = 0;
+        kelsRegExpGetSize(regex.c_str(), &size);
+        blockState_.assign(static_cast<size_t>(size), 0);
+        blockRegex_ = kelsRegExpInit(regex.c_str(), (options + "m").c_str(),
+                                     reinterpret_cast<RegExpState*>(blockState_.data()), &errOffset) == kelStatusOk;
+        rec_.resize(1001);
+    }
+    return true;
+}
+
+int Grep::findInBlock(const Kel8u* data, size_t len, size_t* pStart) {
+    if (!literal_.empty()) {
+        int index = -1;
+        kelsFind_8u(data, static_cast<int>(len), reinterpret_cast<const Kel8u*>(literal_.data()),
+                    static_cast<int>(literal_.size()), &index);
+        if (index < 0) return 0;
+        *pStart = static_cast<size_t>(index);
         return 1;
     }
-    // Empty matches select the line but print nothing, as with grep -o.
-    for (int i = 0; i < m.count(); ++i) {
-        const RegExpMatchRecord& r = m.record(i, 0);
-        if (r.lenFind <= 0) continue;
-        prefix();
-        std::fwrite(r.pFind, 1, static_cast<size_t>(r.lenFind), stdout);
-        std::fputc('\n', stdout);
-    }
+    int n = static_cast<int>(rec_.size());
+    const KelStatus st = kelsRegExpFind_8u(data, static_cast<int>(len),
+                                           reinterpret_cast<RegExpState*>(blockState_.data()), rec_.data(), &n);
+    if (st < 0) return st;
+    if (n == 0) return 0;
+    *pStart = static_cast<size_t>(rec_[0].pFind - data);
     return 1;
 }
 
-// Reports a line whose search failed; the caller goes on with the next line.
-void reportLineError(const std::string& name, long long lineNo, int status) {
+int Grep::lineMatches(const Kel8u* line, size_t len) {
+    if (matchesEverything_) return 1;
+    if (!literal_.empty()) {
+        if (literal_.size() > len) return 0;
+        int index = -1;
+        kelsFind_8u(line, static_cast<int>(len), reinterpret_cast<const Kel8u*>(literal_.data()),
+                    static_cast<int>(literal_.size()), &index);
+        return index >= 0;
+    }
+    bool hit = false;
+    const KelStatus st = line_.first(line, static_cast<int>(len), &hit);
+    return st < 0 ? st : hit;
+}
+
+void Grep::printName() {
+    if (o_.color) {
+        std::printf("%s%s%s", kNameStart, label_.c_str(), kColorEnd);
+    } else {
+        std::fputs(label_.c_str(), stdout);
+    }
+}
+
+void Grep::printPrefix(char sep) {
+    if (showName_) {
+        printName();
+        if (o_.color) {
+            std::printf("%s%c%s", kSepStart, sep, kColorEnd);
+        } else {
+            std::fputc(sep, stdout);
+        }
+    }
+    if (o_.number) {
+        if (o_.color) {
+            std::printf("%s%lld%s%s%c%s", kNumberStart, lineNo_, kColorEnd, kSepStart, sep, kColorEnd);
+        } else {
+            std::printf("%lld%c", lineNo_, sep);
+        }
+    }
+}
+
+void Grep::lineError(int status) {
     const std::string what = status == kelStatusRegExpMatchLimit
                                  ? std::string("match limit exceeded")
                                  : "search failed with status " + std::to_string(status);
-    reportError(name + ":" + std::to_string(lineNo) + ": " + what + "; line skipped");
+    reportError(label_ + ":" + std::to_string(lineNo_) + ": " + what + "; line skipped");
+    ok_ = false;
 }
 
-// Returns false on a read error or when the search of a line failed; adds the selected lines to *pSelected.
-bool grepFile(LineMatcher& m, const GrepOptions& o, const std::string& name, long long* pSelected) {
-    std::FILE* f = openInput(name);
-    if (!f) return false;
-    const std::string label = name == "-" ? "(standard input)" : name;
-    std::vector<Kel8u> buf;
-    long long lineNo = 0, selected = 0;
-    bool ok = true;
-    std::vector<Kel8u> piece(kPiece);
-    size_t n;
-    bool eof = false;
-    auto line = [&](const Kel8u* p, size_t len) {
-        ++lineNo;
-        const int r = grepLine(m, o, label, lineNo, p, static_cast<int>(len), &selected);
+bool Grep::select(const Kel8u* line, size_t len) {
+    ++selected_;
+    if (o_.quiet) {
+        quit_ = true;
+        return false;
+    }
+    if (o_.listMatching || o_.listOther) return false;
+    if (o_.count) return true;
+    if (binary_) {
+        std::fflush(stdout);
+        reportError(label_ + ": binary file matches");
+        return false;
+    }
+    if (o_.only && o_.invert) return true;
+    const bool wantMatches = !o_.invert && (o_.only || o_.color);
+    if (wantMatches) {
+        const KelStatus st = line_.all(line, static_cast<int>(len));
+        if (st < 0) {
+            lineError(st);
+            return !stdoutFailed();
+        }
+    }
+    if (o_.only) {
+        // Empty matches select the line but print nothing, as with grep -o.
+        for (int i = 0; i < line_.count(); ++i) {
+            const RegExpMatchRecord& r = line_.record(i, 0);
+            if (r.lenFind <= 0) continue;
+            printPrefix(':');
+            if (o_.color) std::fputs(kMatchStart, stdout);
+            std::fwrite(r.pFind, 1, static_cast<size_t>(r.lenFind), stdout);
+            if (o_.color) std::fputs(kColorEnd, stdout);
+            std::fputc('\n', stdout);
+        }
+        return !stdoutFailed();
+    }
+    printPrefix(':');
+    if (wantMatches) {
+        size_t done = 0;
+        for (int i = 0; i < line_.count(); ++i) {
+            const RegExpMatchRecord& r = line_.record(i, 0);
+            if (r.lenFind <= 0) continue;
+            const size_t start = static_cast<size_t>(r.pFind - line);
+            std::fwrite(line + done, 1, start - done, stdout);
+            std::fputs(kMatchStart, stdout);
+            std::fwrite(r.pFind, 1, static_cast<size_t>(r.lenFind), stdout);
+            std::fputs(kColorEnd, stdout);
+            done = start + static_cast<size_t>(r.lenFind);
+        }
+        std::fwrite(line + done, 1, len - done, stdout);
+    } else {
+        std::fwrite(line, 1, len, stdout);
+    }
+    std::fputc('\n', stdout);
+    return !stdoutFailed();
+}
+
+// Lines that hold no match: selected with -v, else only counted for their numbers.
+void Grep::skipLines(const Kel8u* data, size_t len) {
+    if (len == 0) return;
+    if (!o_.invert) {
+        if (o_.number) lineNo_ += std::count(data, data + len, '\n');
+        return;
+    }
+    forEachLine(data, len, [&](const Kel8u* line, size_t n) {
+        ++lineNo_;
+        if (!select(line, n)) stopFile_ = true;
+        return !stopFile_;
+    });
+}
+
+void Grep::searchLines(const Kel8u* data, size_t len) {
+    forEachLine(data, len, [&](const Kel8u* line, size_t n) {
+        ++lineNo_;
+        const int r = lineMatches(line, n);
         if (r < 0) {
-            reportLineError(label, lineNo, r);
-            ok = false;
+            lineError(r);
+        } else if ((r > 0) != o_.invert && !select(line, n)) {
+            stopFile_ = true;
         }
-    };
-    // A failed write ends the file: there is no point reading on into a full disk or a closed pipe.
-    while (!eof && !stdoutFailed()) {
-        n = std::fread(piece.data(), 1, kPiece, f);
-        if (n == 0) eof = true;
-        buf.insert(buf.end(), piece.begin(), piece.begin() + static_cast<long>(n));
-        size_t start = 0;
-        for (size_t i = 0; i < buf.size() && !stdoutFailed(); ++i) {
-            if (buf[i] != '\n') continue;
-            line(buf.data() + start, i - start);
-            start = i + 1;
+        return !stopFile_ && !stdoutFailed();
+    });
+}
+
+void Grep::searchBinary(const Kel8u* data, size_t len) {
+    static const Kel8u kEnds[2] = {'\n', 0};
+    size_t pos = 0;
+    while (pos < len && !stopFile_ && !stdoutFailed()) {
+        int index = -1;
+        kelsFindCAny_8u(data + pos, static_cast<int>(len - pos), kEnds, 2, &index);
+        const size_t end = index < 0 ? len : pos + static_cast<size_t>(index);
+        ++lineNo_;
+        const int r = lineMatches(data + pos, end - pos);
+        if (r < 0) {
+            lineError(r);
+        } else if ((r > 0) != o_.invert && !select(data + pos, end - pos)) {
+            stopFile_ = true;
         }
-        if (eof && start < buf.size()) {
-            line(buf.data() + start, buf.size() - start);
-            start = buf.size();
+        pos = end + 1;
+    }
+}
+
+void Grep::searchBlock(const Kel8u* data, size_t len) {
+    if (binary_) {
+        searchBinary(data, len);
+        return;
+    }
+    if (!blockRegex_ && literal_.empty()) {
+        searchLines(data, len);
+        return;
+    }
+    size_t pos = 0;  // always a line start
+    while (pos < len && !stopFile_) {
+        size_t at = 0;
+        const int r = findInBlock(data + pos, len - pos, &at);
+        if (r < 0) {
+            // The match limit covers one search; line by line each line has a limit of its own, as before.
+            searchLines(data + pos, len - pos);
+            return;
         }
-        buf.erase(buf.begin(), buf.begin() + static_cast<long>(start));
+        // `^` also matches after the block's final newline, where no line starts.
+        if (r == 0 || pos + at >= len) {
+            skipLines(data + pos, len - pos);
+            return;
+        }
+        at += pos;
+        const size_t start = pos + lineStartBefore(data + pos, at - pos);
+        const size_t end = at + findNewline(data + at, len - at);
+        skipLines(data + pos, start - pos);
+        if (stopFile_) return;
+        ++lineNo_;
+        if (!o_.invert && !select(data + start, end - start)) stopFile_ = true;
+        if (stdoutFailed()) stopFile_ = true;
+        pos = end + 1;
     }
-    if (std::ferror(f)) {
-        reportError(name + ": read error");
-        ok = false;
+}
+
+bool Grep::file(const std::string& label, std::FILE* f, bool showName) {
+    label_ = label;
+    showName_ = showName;
+    binary_ = stopFile_ = false;
+    ok_ = true;
+    lineNo_ = selected_ = 0;
+    LineBlockReader reader(f);
+    const Kel8u* data = nullptr;
+    size_t len = 0;
+    while (!stopFile_ && !stdoutFailed() && reader.next(&data, &len)) {
+        if (!o_.text && !binary_ && std::memchr(data, 0, len)) {
+            binary_ = true;
+            // -I: a binary file holds no match; its lines are not looked at further.
+            if (o_.binaryNoMatch) {
+                selected_ = 0;
+                break;
+            }
+        }
+        searchBlock(data, len);
     }
-    if (f != stdin) std::fclose(f);
-    if (o.count) {
-        if (o.prefixName) std::printf("%s:", label.c_str());
-        std::printf("%lld\n", selected);
+    if (o_.count && !o_.quiet) {
+        if (showName_) {
+            printName();
+            if (o_.color) {
+                std::printf("%s:%s", kSepStart, kColorEnd);
+            } else {
+                std::fputc(':', stdout);
+            }
+        }
+        std::printf("%lld\n", selected_);
     }
-    *pSelected += selected;
-    return ok;
+    if ((o_.listMatching && selected_ > 0) || (o_.listOther && selected_ == 0)) {
+        if (!o_.quiet) {
+            printName();
+            std::fputc('\n', stdout);
+        }
+    }
+    selectedTotal_ += selected_;
+    return ok_;
+}
+
+// A pattern with newlines is several patterns, one per line, as grep splits them.
+void addPatterns(const std::string& value, std::vector<std::string>* pPatterns) {
+    size_t from = 0;
+    for (;;) {
+        const size_t nl = value.find('\n', from);
+        pPatterns->push_back(value.substr(from, nl == std::string::npos ? nl : nl - from));
+        if (nl == std::string::npos) return;
+        from = nl + 1;
+    }
 }
 
 }  // namespace
 
 int cmdGrep(int argc, char** argv) {
     GrepOptions o;
-    bool caseless = false;
-    std::vector<std::string> args;
-    bool optionsDone = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        if (!optionsDone && a == "--") {
-            optionsDone = true;
-        } else if (!optionsDone && a == "--help") {
-            printGrepUsage(stdout);
-            return finishStdout(kExitOk);
-        } else if (!optionsDone && args.empty() && a.size() > 1 && a[0] == '-') {
-            for (size_t k = 1; k < a.size(); ++k) {
-                switch (a[k]) {
-                    case 'i':
-                        caseless = true;
-                        break;
-                    case 'v':
-                        o.invert = true;
-                        break;
-                    case 'c':
-                        o.count = true;
-                        break;
-                    case 'n':
-                        o.number = true;
-                        break;
-                    case 'o':
-                        o.only = true;
-                        break;
-                    default:
-                        reportError("grep: unknown option '" + a + "'");
-                        return kExitUsage;
-                }
-            }
-        } else {
-            args.push_back(a);
+    InputWalk walk;
+    std::vector<std::string> patterns, operands;
+    bool patternGiven = false, noName = false, withName = false, derefRecursive = false;
+    std::string colorWhen = "auto";
+    const std::vector<OptionSpec> specs = {
+        {'e', "regexp", nullptr, true,
+         [&](const std::string& v) {
+             addPatterns(v, &patterns);
+             patternGiven = true;
+             return true;
+         }},
+        {'F', "fixed-strings", &o.fixed},
+        {'i', "ignore-case", &o.caseless},
+        {'w', "word-regexp", &o.word},
+        {'x', "line-regexp", &o.wholeLine},
+        {'v', "invert-match", &o.invert},
+        {'c', "count", &o.count},
+        {'n', "line-number", &o.number},
+        {'o', "only-matching", &o.only},
+        {'l', "files-with-matches", &o.listMatching},
+        {'L', "files-without-match", &o.listOther},
+        {'H', "with-filename", &withName},
+        {'h', "no-filename", &noName},
+        {'q', "quiet", &o.quiet},
+        {'s', "no-messages", &walk.quietErrors},
+        {'r', "recursive", &walk.recursive},
+        {'R', "dereference-recursive", &derefRecursive},
+        {'a', "text", &o.text},
+        {'I', nullptr, &o.binaryNoMatch},
+        {0, "color", nullptr, false,
+         [&](const std::string& v) {
+             colorWhen = v.empty() ? "auto" : v;
+             if (colorWhen == "yes" || colorWhen == "force") colorWhen = "always";
+             if (colorWhen == "no" || colorWhen == "none") colorWhen = "never";
+             if (colorWhen == "tty" || colorWhen == "if-tty") colorWhen = "auto";
+             if (colorWhen == "always" || colorWhen == "never" || colorWhen == "auto") return true;
+             reportError("grep: invalid argument '" + v + "' for --color (always, never or auto)");
+             return false;
+         },
+         true},
+    };
+    const int end = parseCommandLine(argc, argv, "grep", specs, printGrepUsage, &operands);
+    if (end >= 0) return end;
+    if (derefRecursive) walk.recursive = walk.followLinks = true;
+    // The later of -H and -h would win in grep; given together here, -h does.
+    if (withName || noName) o.withName = noName ? 0 : 1;
+    if (!patternGiven) {
+        if (operands.empty()) {
+            printGrepUsage(stderr);
+            return kExitUsage;
         }
+        addPatterns(operands.front(), &patterns);
+        operands.erase(operands.begin());
     }
-    if (args.empty()) {
-        printGrepUsage(stderr);
-        return kExitUsage;
+    if (colorWhen == "always") {
+        o.color = true;
+    } else if (colorWhen == "auto") {
+        const char* term = std::getenv("TERM");
+        o.color = isatty(STDOUT_FILENO) && term && std::strcmp(term, "dumb") != 0;
     }
-    LineMatcher m;
-    int errOffset = 0;
-    const KelStatus st = m.init(args[0], caseless ? "i" : "", &errOffset);
-    if (st == kelStatusBadSize) {
-        reportError("grep: pattern too long");
-        return kExitUsage;
-    }
-    if (st != kelStatusOk) {
-        reportError("grep: bad pattern at offset " + std::to_string(errOffset) + " (status " + std::to_string(st) +
-                    ")");
-        return kExitUsage;
-    }
-    std::vector<std::string> files(args.begin() + 1, args.end());
-    if (files.empty()) files.push_back("-");
-    o.prefixName = files.size() > 1;
-    long long selected = 0;
+    // -q stops at the first selected line and -l / -L at a file's first; either way nothing is counted.
+    if (o.quiet || o.listMatching || o.listOther) o.count = false;
+    Grep grep(o);
+    if (!grep.init(patterns)) return kExitUsage;
+    // Output in large pieces: with many short selected lines the writes, not the search, would set the pace.
+    static char outBuf[1 << 16];
+    std::setvbuf(stdout, outBuf, _IOFBF, sizeof outBuf);
+    const bool manyInputs = operands.size() > 1;
     bool ok = true;
-    for (size_t i = 0; i < files.size() && !stdoutFailed(); ++i) ok = grepFile(m, o, files[i], &selected) && ok;
-    return finishStdout(!ok ? kExitTrouble : selected > 0 ? kExitOk : kExitFailure);
+    const bool inputsOk =
+        forEachInput(operands, walk, [&](const std::string& label, std::FILE* f, bool underDirectory) {
+            const bool showName = o.withName >= 0 ? o.withName == 1 : manyInputs || underDirectory;
+            ok = grep.file(label, f, showName) && ok;
+            return !grep.quitNow() && !stdoutFailed();
+        });
+    ok = ok && inputsOk;
+    if (o.quiet && grep.selected() > 0) return finishStdout(kExitOk);
+    return finishStdout(!ok ? kExitTrouble : grep.selected() > 0 ? kExitOk : kExitFailure);
 }
 
 }  // namespace kel::app

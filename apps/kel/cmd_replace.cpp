@@ -1,7 +1,7 @@
 // apps/kel/cmd_replace.cpp - `kel replace`: replace matches of a regular expression and write the text to stdout.
 //
-// The input is handled line by line, as sed does (lines may be longer than the 1 MiB read piece: an unfinished
-// line is carried into the next piece), with the newline excluded, so an empty line is a subject too. The matches
+// The input is handled line by line, as sed does (read in blocks of whole lines, text_options.h, so a line may be
+// longer than a block), with the newline excluded, so an empty line is a subject too. The matches
 // come from the library's search (line_matches.h: one search over the whole line, however many matches it holds)
 // and the tool assembles the output itself from the template, which it parses with its own escapes: the
 // library's template syntax has no way to write a literal `\` or `$`.
@@ -15,12 +15,12 @@
 #include "kel/commands.h"
 #include "kel/io_util.h"
 #include "kel/line_matches.h"
+#include "kel/pattern_error.h"
+#include "kel/text_options.h"
 #include "kelch.h"
 
 namespace kel::app {
 namespace {
-
-constexpr size_t kPiece = 1 << 20;
 
 void printReplaceUsage(std::FILE* out) {
     std::fprintf(out,
@@ -110,50 +110,32 @@ KelStatus replaceLine(Replacer& r, const Kel8u* line, int len) {
     return kelStatusOk;
 }
 
-// Returns false when the file could not be read; sets *pTrouble when a line was left unchanged.
-bool replaceFile(Replacer& r, const std::string& name, bool* pTrouble) {
-    std::FILE* f = openInput(name);
-    if (!f) return false;
-    const std::string label = name == "-" ? "(standard input)" : name;
-    std::vector<Kel8u> buf;
-    std::vector<Kel8u> piece(kPiece);
+// Writes one input with its lines replaced; sets *pTrouble when a line was left unchanged. Returns false when a
+// write failed.
+bool replaceFile(Replacer& r, const std::string& label, std::FILE* f, bool* pTrouble) {
+    LineBlockReader reader(f);
+    const Kel8u* data = nullptr;
+    size_t len = 0;
     long long lineNo = 0;
-    auto line = [&](const Kel8u* p, size_t len) {
-        ++lineNo;
-        const KelStatus st = replaceLine(r, p, static_cast<int>(len));
-        if (st >= 0) return;
-        const std::string what = st == kelStatusRegExpMatchLimit ? std::string("match limit exceeded")
-                                                                 : "search failed with status " + std::to_string(st);
-        reportError(label + ":" + std::to_string(lineNo) + ": " + what + "; line left unchanged");
-        std::fwrite(p, 1, len, stdout);
-        *pTrouble = true;
-    };
-    bool eof = false;
     // A failed write ends the file: there is no point reading on into a full disk or a closed pipe.
-    while (!eof && !stdoutFailed()) {
-        const size_t n = std::fread(piece.data(), 1, kPiece, f);
-        if (n == 0) eof = true;
-        buf.insert(buf.end(), piece.begin(), piece.begin() + static_cast<long>(n));
-        size_t start = 0;
-        for (size_t i = 0; i < buf.size() && !stdoutFailed(); ++i) {
-            if (buf[i] != '\n') continue;
-            line(buf.data() + start, i - start);
-            std::fputc('\n', stdout);
-            start = i + 1;
-        }
-        if (eof && start < buf.size()) {
-            line(buf.data() + start, buf.size() - start);
-            start = buf.size();
-        }
-        buf.erase(buf.begin(), buf.begin() + static_cast<long>(start));
+    while (!stdoutFailed() && reader.next(&data, &len)) {
+        forEachLine(data, len, [&](const Kel8u* p, size_t n) {
+            ++lineNo;
+            const KelStatus st = replaceLine(r, p, static_cast<int>(n));
+            if (st < 0) {
+                const std::string what = st == kelStatusRegExpMatchLimit
+                                             ? std::string("match limit exceeded")
+                                             : "search failed with status " + std::to_string(st);
+                reportError(label + ":" + std::to_string(lineNo) + ": " + what + "; line left unchanged");
+                std::fwrite(p, 1, n, stdout);
+                *pTrouble = true;
+            }
+            // The last line keeps its lack of a newline.
+            if (p + n < data + len) std::fputc('\n', stdout);
+            return !stdoutFailed();
+        });
     }
-    bool ok = true;
-    if (std::ferror(f)) {
-        reportError(name + ": read error");
-        ok = false;
-    }
-    if (f != stdin) std::fclose(f);
-    return ok;
+    return !stdoutFailed();
 }
 
 }  // namespace
@@ -161,46 +143,27 @@ bool replaceFile(Replacer& r, const std::string& name, bool* pTrouble) {
 int cmdReplace(int argc, char** argv) {
     Replacer r;
     std::vector<std::string> args;
-    bool optionsDone = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        if (!optionsDone && a == "--") {
-            optionsDone = true;
-        } else if (!optionsDone && a == "--help") {
-            printReplaceUsage(stdout);
-            return finishStdout(kExitOk);
-        } else if (!optionsDone && args.empty() && a == "-g") {
-            r.global = true;
-        } else if (!optionsDone && args.empty() && a.size() > 1 && a[0] == '-') {
-            reportError("replace: unknown option '" + a + "' (use -- before a pattern that starts with -)");
-            return kExitUsage;
-        } else {
-            args.push_back(a);
-        }
-    }
+    const int end = parseCommandLine(argc, argv, "replace", {{'g', "global", &r.global}}, printReplaceUsage, &args);
+    if (end >= 0) return end;
     if (args.size() < 2) {
         printReplaceUsage(stderr);
         return kExitUsage;
     }
     int errOffset = 0;
     const KelStatus st = r.matcher.init(args[0], "", &errOffset);
-    if (st == kelStatusBadSize) {
-        reportError("replace: pattern too long");
-        return kExitUsage;
-    }
     if (st != kelStatusOk) {
-        reportError("replace: bad pattern at offset " + std::to_string(errOffset) + " (status " + std::to_string(st) +
-                    ")");
+        reportError("replace: " + describePatternError(args[0], st, errOffset));
         return kExitUsage;
     }
     if (!parseTemplate(args[1], r.pieces)) {
         reportError("replace: bad group reference in the template ($0; the whole match is $&)");
         return kExitUsage;
     }
-    std::vector<std::string> files(args.begin() + 2, args.end());
-    if (files.empty()) files.push_back("-");
-    bool ok = true, trouble = false;
-    for (size_t i = 0; i < files.size() && !stdoutFailed(); ++i) ok = replaceFile(r, files[i], &trouble) && ok;
+    const std::vector<std::string> files(args.begin() + 2, args.end());
+    bool trouble = false;
+    const bool ok = forEachInput(files, InputWalk(), [&](const std::string& label, std::FILE* f, bool) {
+        return replaceFile(r, label, f, &trouble);
+    });
     return finishStdout(trouble ? kExitTrouble : ok ? kExitOk : kExitFailure);
 }
 
