@@ -19,89 +19,57 @@ _kel() {
         return
     fi
 
-    local formats="gzip zlib deflate lz4 bzip2 lzo lzss"
+    # Per command: the values an option takes (complete and return), the options, and which files to offer.
+    local formats="gzip zlib deflate lz4 bzip2 lzo lzss" values="" opts="" files=all
     case ${words[1]} in
         c)
             case $prev in
-                -f | --format) COMPREPLY=($(compgen -W "$formats" -- "$cur")); return ;;
-                -l | --level) COMPREPLY=($(compgen -W "1 2 3 4 5 6 7 8 9" -- "$cur")); return ;;
+                -f | --format) values=$formats ;;
+                -l | --level) values="1 2 3 4 5 6 7 8 9" ;;
                 -T | --threads) return ;;
             esac
-            if [[ $cur == --format=* ]]; then
-                COMPREPLY=($(compgen -W "$formats" -- "${cur#--format=}"))
-                return
-            fi
-            if [[ $cur == -* ]]; then
-                COMPREPLY=($(compgen -W "-f --format= -l --level= -1 -2 -3 -4 -5 -6 -7 -8 -9 --hc --linked
-                    --fast -T --threads= -c --stdout -k --keep -F --force -h --help" -- "$cur"))
-                return
-            fi
+            [[ $cur == --format=* ]] && { cur=${cur#--format=}; values=$formats; }
+            opts="-f --format= -l --level= -1 -2 -3 -4 -5 -6 -7 -8 -9 --hc --linked --fast -T --threads= -c --stdout
+                -k --keep -F --force -h --help"
             ;;
         d)
             case $prev in
-                --format) COMPREPLY=($(compgen -W "$formats" -- "$cur")); return ;;
+                --format) values=$formats ;;
                 -T | --threads) return ;;
             esac
-            if [[ $cur == -* ]]; then
-                COMPREPLY=($(compgen -W "-c --stdout -k --keep -f -F --force -P -T --threads= --format -h
-                    --help" -- "$cur"))
-                return
-            fi
-            COMPREPLY=($(compgen -f -X '!*.@(gz|tgz|z|zz|zlib|deflate|lz4|bz2|lzo|lzss)' -- "$cur")
-                $(compgen -d -- "$cur"))
-            return
+            opts="-c --stdout -k --keep -f -F --force -P -T --threads= --format -h --help"
+            files=compressed
             ;;
-        sum)
-            if [[ $cur == -* ]]; then
-                COMPREPLY=($(compgen -W "--adler32 --crc32 --crc32c --bzip2-crc --help" -- "$cur"))
-                return
-            fi
-            ;;
+        sum) opts="--adler32 --crc32 --crc32c --bzip2-crc --help" ;;
         iconv)
-            case $prev in
-                --from | --to) COMPREPLY=($(compgen -W "utf-8 utf-16le utf-16be" -- "$cur")); return ;;
-            esac
-            if [[ $cur == -* ]]; then
-                COMPREPLY=($(compgen -W "--from --to --help" -- "$cur"))
-                return
-            fi
+            [[ $prev == --from || $prev == --to ]] && values="utf-8 utf-16le utf-16be"
+            opts="--from --to --help"
             ;;
         grep)
-            case $prev in
-                -e) return ;;
-            esac
-            if [[ $cur == -* ]]; then
-                COMPREPLY=($(compgen -W "-e -F -i -w -x -v -c -n -o -l -L -H -h -q -s -r -R -a -I --color
-                    --color=never --color=always --color=auto --help" -- "$cur"))
-                return
-            fi
+            [[ $prev == -e ]] && return
+            opts="-e -F -i -w -x -v -c -n -o -l -L -H -h -q -s -r -R -a -I --color --color=never --color=always
+                --color=auto --help"
             ;;
-        replace)
-            if [[ $cur == -* ]]; then
-                COMPREPLY=($(compgen -W "-g --help" -- "$cur"))
-                return
-            fi
-            ;;
+        replace) opts="-g --help" ;;
         regex)
-            case $prev in
-                --options) return ;;
-            esac
-            if [[ $cur == -* ]]; then
-                COMPREPLY=($(compgen -W "--dump --options --help" -- "$cur"))
-            fi
-            return
+            [[ $prev == --options ]] && return
+            opts="--dump --options --help" files=none
             ;;
         demo)
-            case $prev in
-                --data) COMPREPLY=($(compgen -d -- "$cur")); return ;;
-            esac
-            COMPREPLY=($(compgen -W "--data --help" -- "$cur"))
-            return
+            [[ $prev == --data ]] && { COMPREPLY=($(compgen -d -- "$cur")); return; }
+            opts="--data --help" files=none
             ;;
-        version)
-            return
-            ;;
+        *) return ;;
     esac
-    COMPREPLY=($(compgen -f -- "$cur"))
+    if [[ -n $values ]]; then
+        COMPREPLY=($(compgen -W "$values" -- "$cur"))
+    elif [[ $cur == -* || $files == none ]]; then
+        COMPREPLY=($(compgen -W "$opts" -- "$cur"))
+    elif [[ $files == compressed ]]; then
+        COMPREPLY=($(compgen -f -X '!*.@(gz|tgz|z|zz|zlib|deflate|lz4|bz2|lzo|lzss)' -- "$cur")
+            $(compgen -d -- "$cur"))
+    else
+        COMPREPLY=($(compgen -f -- "$cur"))
+    fi
 }
 complete -o filenames -F _kel kel
