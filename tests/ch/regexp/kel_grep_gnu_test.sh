@@ -90,7 +90,7 @@ done
 # line by line (they could match a newline), with the line-numbering and inverting options that skip lines.
 if [ "$havePcre" = 1 ]; then
     for p in 'Alice\w+' '^$' '^.{20,40}$' '[A-Z][a-z]+ [A-Z][a-z]+' '\w+ing\b' 'the$' '^the' '\s+$' '[^a-z]{6}' \
-             'a|^T' '(?<!\w)said' '\bthe\b' 'x*' '\d+' '(?i)alice' 'e\r$' '\W{4}' '\btea\B' '(\w)\1'; do
+             'a|^T' '$' '^' '(?<!\w)said' '\bthe\b' 'x*' '\d+' '(?i)alice' 'e\r$' '\W{4}' '\btea\B' '(\w)\1'; do
         for opts in "" -v -c -n -nv -o -on -i -w -x -l -L -cv; do
             # shellcheck disable=SC2086
             same grep-P $opts -e "$p" $files
