@@ -116,11 +116,8 @@ bool parseLevel(const std::string& text, int& level) {
     return true;
 }
 
-// An option error is one line and a pointer to --help: the whole usage text would bury the line that matters.
 int usageError(const std::string& what) {
-    reportError("c: " + what);
-    std::fprintf(stderr, "Try 'kel c --help' for more information.\n");
-    return kExitUsage;
+    return reportUsageError("c", what);
 }
 
 // Options that the chosen format would silently ignore are refused: a user who asks for --hc with bzip2 or four
@@ -185,9 +182,7 @@ int parseOptions(int argc, char** argv, Options& o, bool& helpShown) {
             } else {
                 return usageError("unknown option '" + a + "'");
             }
-            int n = 0;
-            if (!parseLevel(text, n) || n < 1 || n > 256) return usageError("invalid thread count '" + text + "'");
-            o.threads = n;
+            if (!parseThreadCount(text, &o.threads)) return usageError("invalid thread count '" + text + "'");
         } else if (a.rfind("--format", 0) == 0) {
             std::string name = a.size() > 8 && a[8] == '=' ? a.substr(9) : "";
             if (a.size() == 8) {

@@ -426,17 +426,8 @@ int decompressFile(const std::string& name, const Options& opt) {
     return status;
 }
 
-// An option error is one line and a pointer to --help: the whole usage text would bury the line that matters.
 int usageError(const std::string& what) {
-    reportError("d: " + what);
-    std::fprintf(stderr, "Try 'kel d --help' for more information.\n");
-    return kExitUsage;
-}
-
-bool parseThreads(const std::string& text, int* threads) {
-    if (text.empty() || text.size() > 3 || text.find_first_not_of("0123456789") != std::string::npos) return false;
-    *threads = std::stoi(text);
-    return *threads >= 1 && *threads <= 256;
+    return reportUsageError("d", what);
 }
 
 }  // namespace
@@ -468,7 +459,7 @@ int cmdDecompress(int argc, char** argv) {
             } else {
                 text = a.substr(a[1] == '-' ? 10 : 2);
             }
-            if (!parseThreads(text, &opt.threads)) return usageError("invalid thread count '" + text + "'");
+            if (!parseThreadCount(text, &opt.threads)) return usageError("invalid thread count '" + text + "'");
         } else if (a == "--format" || a.rfind("--format=", 0) == 0) {
             std::string value;
             if (a == "--format") {

@@ -45,6 +45,20 @@ sigset_t cleanupSignalSet() {
 
 }  // namespace
 
+int reportUsageError(const char* command, const std::string& what) {
+    reportError(std::string(command) + ": " + what);
+    std::fprintf(stderr, "Try 'kel %s --help' for more information.\n", command);
+    return kExitUsage;
+}
+
+bool parseThreadCount(const std::string& text, int* threads) {
+    if (text.empty() || text.size() > 3 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+    const int n = std::stoi(text);
+    if (n < 1 || n > 256) return false;
+    *threads = n;
+    return true;
+}
+
 bool stdoutFailed() {
     if (!std::ferror(stdout)) return false;
     if (firstWriteErrno == 0) firstWriteErrno = errno ? errno : EIO;

@@ -17,6 +17,13 @@ constexpr int kExitTrouble = 2;  // the output is incomplete: a write failed, or
 // Prints "kel: <what>" on stderr.
 void reportError(const std::string& what);
 
+// Reports an option error of `kel COMMAND` as one line and a pointer to --help (the whole usage text would bury the
+// line that matters). Returns kExitUsage.
+int reportUsageError(const char* command, const std::string& what);
+
+// The thread count of -T N: 1 to 256, in decimal digits only. False for anything else.
+bool parseThreadCount(const std::string& text, int* threads);
+
 // Standard output as GNU tools treat it: a command stops at the first failed write instead of producing the rest
 // of its output into a full disk or a closed pipe, and ends with status 2 and "kel: write error: <reason>".
 // stdoutFailed() is cheap enough to call after every line; it keeps the errno of the first failure, before later
