@@ -38,7 +38,7 @@ constexpr std::int64_t kStoredMax = 65536;
 constexpr std::int64_t kBufSize = 3 * 65536;
 // Items per block: the room of the item buffers, below 65536 so that no count wraps. Level 1 fills all of it;
 // the other levels end a block at kBlockItems, which keeps their sizes (at 16384 items the lazy levels' output
-// grows slightly, as the codes adapt less often; at level 1 the fewer code constructions save about 3% of the
+// grows slightly, as the codes adapt less often; at level 1 the fewer code constructions save a few percent of the
 // time and the size stays the same).
 constexpr std::int32_t kMaxBlockItems = 16384;
 constexpr std::int32_t kBlockItems = 8192;

@@ -226,7 +226,7 @@ KelStatus FastestWriter::encode(bool dynamic, const Kel8u* header, Kel32s header
     Kel32u pendingCount = bitCount_;
     Kel32u o = 0;
     // The library writes straight into the output, at its end: copying a block's code out of a buffer of its own
-    // cost about 3% of the time.
+    // cost up to 3% of the time.
     const std::size_t at = out_->size();
     const std::size_t room = encodeRoom(len);
     if (!out_->resize(at + room)) {
@@ -240,12 +240,11 @@ KelStatus FastestWriter::encode(bool dynamic, const Kel8u* header, Kel32s header
     const DeflateCodeEntry* lit = dynamic ? b_->lit : nullptr;
     const DeflateCodeEntry* dist = dynamic ? b_->dist : nullptr;
     const KelStatus st =
-        header != nullptr
-            ? kelsDeflateLZ77FastestPrecompHeader_8u(&p, &len, &pos_, p, kWindowSize, b_->heads, kHashSize, &pending,
-                                                     &pendingCount, dst, Kel32u(room), &o, lit, dist, header,
-                                                     headerBits, flushMode)
-            : kelsDeflateLZ77Fastest_8u(&p, &len, &pos_, p, kWindowSize, b_->heads, kHashSize, &pending, &pendingCount,
-                                        dst, Kel32u(room), &o, lit, dist, flushMode);
+        header != nullptr ? kelsDeflateLZ77FastestPrecompHeader_8u(
+                                &p, &len, &pos_, p, kWindowSize, b_->heads, kHashSize, &pending, &pendingCount, dst,
+                                Kel32u(room), &o, lit, dist, header, headerBits, flushMode)
+                          : kelsDeflateLZ77Fastest_8u(&p, &len, &pos_, p, kWindowSize, b_->heads, kHashSize, &pending,
+                                                      &pendingCount, dst, Kel32u(room), &o, lit, dist, flushMode);
     out_->resize(at + (st == kelStatusOk ? o : 0));
     if (st != kelStatusOk) return st;
     // The room never runs out, so fewer than 8 bits are left.
