@@ -133,6 +133,112 @@ bool isLineSafe(const std::string& p) {
     return true;
 }
 
+// Fixed strings found with the library's byte searches, without the regular-expression engine, whose cost per
+// call would dominate when matches are dense. Several strings: each one's next occurrence is kept until the
+// search passes it, so every string is scanned once per block however many lines match. Caseless (ASCII letters,
+// as the engine's `i`): the scan looks for both cases of the string's rarest letter in English text and compares
+// the whole string around each hit.
+class LiteralSet {
+public:
+    void init(const std::vector<std::string>& strings, bool caseless) {
+        static const char kByFrequency[] = "etaoinshrdlcumwfgypbvkjxqz";
+        caseless_ = caseless;
+        for (const std::string& t : strings) {
+            Needle n;
+            n.text = t;
+            int bestRank = -2;
+            for (size_t k = 0; k < t.size(); ++k) {
+                const char lower = static_cast<char>(std::tolower(static_cast<unsigned char>(t[k])));
+                const char* f = std::strchr(kByFrequency, lower);
+                const int rank = t[k] == ' ' ? -1 : f && lower ? static_cast<int>(f - kByFrequency) : 26;
+                if (rank > bestRank) {
+                    bestRank = rank;
+                    n.scan = k;
+                }
+            }
+            const unsigned char c = static_cast<unsigned char>(t[n.scan]);
+            n.set[0] = static_cast<Kel8u>(caseless ? std::tolower(c) : c);
+            n.set[1] = static_cast<Kel8u>(caseless ? std::toupper(c) : c);
+            needles_.push_back(n);
+        }
+    }
+
+    // True for strings this search can take: not empty, and ASCII when caseless (it folds no other letter).
+    static bool usable(const std::vector<std::string>& strings, bool caseless) {
+        for (const std::string& t : strings) {
+            if (t.empty()) return false;
+            for (unsigned char c : t) {
+                if (caseless && c >= 0x80) return false;
+            }
+        }
+        return true;
+    }
+
+    // Forgets the occurrences kept: the next searches are over new bytes.
+    void reset() {
+        for (Needle& n : needles_) n.known = false;
+    }
+
+    // The first occurrence of any string in data[0, len); calls between two resets must not go backwards.
+    bool find(const Kel8u* data, size_t len, size_t* pStart) {
+        const Kel8u* end = data + len;
+        if (end != end_) {
+            reset();
+            end_ = end;
+        }
+        const Kel8u* best = nullptr;
+        for (Needle& n : needles_) {
+            if (!n.known || (n.hit && n.hit < data)) {
+                n.hit = findOne(n, data, len);
+                n.known = true;
+            }
+            if (n.hit && (!best || n.hit < best)) best = n.hit;
+        }
+        if (!best) return false;
+        *pStart = static_cast<size_t>(best - data);
+        return true;
+    }
+
+private:
+    struct Needle {
+        std::string text;
+        size_t scan = 0;  // the byte looked for
+        Kel8u set[2] = {0, 0};
+        bool known = false;
+        const Kel8u* hit = nullptr;  // the next occurrence, when known (null: none before the end)
+    };
+
+    const Kel8u* findOne(const Needle& n, const Kel8u* data, size_t len) const {
+        const Kel8u* t = reinterpret_cast<const Kel8u*>(n.text.data());
+        const size_t tl = n.text.size();
+        if (tl > len) return nullptr;
+        if (!caseless_) {
+            int index = -1;
+            kelsFind_8u(data, static_cast<int>(len), t, static_cast<int>(tl), &index);
+            return index < 0 ? nullptr : data + index;
+        }
+        // Candidates: the scanned byte at offset n.scan of an occurrence that fits in data.
+        size_t from = n.scan;
+        const size_t last = len - tl + n.scan;  // the last position the scanned byte may take
+        while (from <= last) {
+            int index = -1;
+            kelsFindCAny_8u(data + from, static_cast<int>(last + 1 - from), n.set, n.set[0] == n.set[1] ? 1 : 2,
+                            &index);
+            if (index < 0) return nullptr;
+            const Kel8u* start = data + from + index - n.scan;
+            int diff = 1;
+            kelsCompareIgnoreCaseLatin_8u(start, t, static_cast<int>(tl), &diff);
+            if (diff == 0) return start;
+            from += static_cast<size_t>(index) + 1;
+        }
+        return nullptr;
+    }
+
+    std::vector<Needle> needles_;
+    bool caseless_ = false;
+    const Kel8u* end_ = nullptr;
+};
+
 class Grep {
 public:
     explicit Grep(const GrepOptions& o) : o_(o) {}
@@ -167,7 +273,8 @@ private:
     LineMatcher line_;
     std::vector<Kel8u> blockState_;
     std::vector<RegExpMatchRecord> rec_;
-    std::string literal_;  // the one fixed string of a plain search, empty when the regular expression runs
+    LiteralSet literals_;
+    bool useLiterals_ = false;  // fixed strings found by byte search; the regular expression runs for -o and colour
     bool blockRegex_ = false;
     bool matchesEverything_ = false;
 
@@ -200,9 +307,11 @@ bool Grep::init(const std::vector<std::string>& patterns) {
         regex = "(?<!\\w)(?:" + regex + ")(?!\\w)";
     }
     // One plain string, as given or with -F, is searched for as bytes; no need of the engine until -o or colour.
-    if (patterns.size() == 1 && (o_.fixed || isPlainLiteral(patterns[0])) && !o_.caseless && !o_.word &&
-        !o_.wholeLine) {
-        literal_ = patterns[0];
+    const bool allFixed = std::all_of(patterns.begin(), patterns.end(),
+                                      [&](const std::string& p) { return o_.fixed || isPlainLiteral(p); });
+    if (allFixed && !o_.word && !o_.wholeLine && LiteralSet::usable(patterns, o_.caseless)) {
+        literals_.init(patterns, o_.caseless);
+        useLiterals_ = true;
     }
     matchesEverything_ = !o_.wholeLine && !o_.word &&
                          std::any_of(patterns.begin(), patterns.end(), [](const std::string& p) { return p.empty(); });
@@ -214,7 +323,7 @@ bool Grep::init(const std::vector<std::string>& patterns) {
         reportError("grep: " + describePatternError(regex, st, errOffset));
         return false;
     }
-    if (literal_.empty() && !matchesEverything_ && safe) {
+    if (!useLiterals_ && !matchesEverything_ && safe) {
         int size = 0;
         kelsRegExpGetSize(regex.c_str(), &size);
         blockState_.assign(static_cast<size_t>(size), 0);
@@ -226,14 +335,7 @@ bool Grep::init(const std::vector<std::string>& patterns) {
 }
 
 int Grep::findInBlock(const Kel8u* data, size_t len, size_t* pStart) {
-    if (!literal_.empty()) {
-        int index = -1;
-        kelsFind_8u(data, static_cast<int>(len), reinterpret_cast<const Kel8u*>(literal_.data()),
-                    static_cast<int>(literal_.size()), &index);
-        if (index < 0) return 0;
-        *pStart = static_cast<size_t>(index);
-        return 1;
-    }
+    if (useLiterals_) return literals_.find(data, len, pStart) ? 1 : 0;
     int n = static_cast<int>(rec_.size());
     const KelStatus st = kelsRegExpFind_8u(data, static_cast<int>(len),
                                            reinterpret_cast<RegExpState*>(blockState_.data()), rec_.data(), &n);
@@ -245,12 +347,9 @@ int Grep::findInBlock(const Kel8u* data, size_t len, size_t* pStart) {
 
 int Grep::lineMatches(const Kel8u* line, size_t len) {
     if (matchesEverything_) return 1;
-    if (!literal_.empty()) {
-        if (literal_.size() > len) return 0;
-        int index = -1;
-        kelsFind_8u(line, static_cast<int>(len), reinterpret_cast<const Kel8u*>(literal_.data()),
-                    static_cast<int>(literal_.size()), &index);
-        return index >= 0;
+    if (useLiterals_) {
+        size_t at = 0;
+        return literals_.find(line, len, &at) ? 1 : 0;
     }
     bool hit = false;
     const KelStatus st = line_.first(line, static_cast<int>(len), &hit);
@@ -397,7 +496,7 @@ void Grep::searchBlock(const Kel8u* data, size_t len) {
         searchBinary(data, len);
         return;
     }
-    if (!blockRegex_ && literal_.empty()) {
+    if (!blockRegex_ && !useLiterals_) {
         searchLines(data, len);
         return;
     }
@@ -407,7 +506,7 @@ void Grep::searchBlock(const Kel8u* data, size_t len) {
         // before the first match (a caseless literal showed it: ten times slower over 512 KiB than line by line),
         // so a regular expression is given windows of whole lines of about 32 KiB.
         size_t stop = len;
-        if (literal_.empty() && len - pos > kWindow) {
+        if (!useLiterals_ && len - pos > kWindow) {
             stop = pos + kWindow + findNewline(data + pos + kWindow, len - pos - kWindow);
             if (stop < len) ++stop;
         }
@@ -455,6 +554,7 @@ bool Grep::file(const std::string& label, std::FILE* f, bool showName) {
                 break;
             }
         }
+        literals_.reset();
         searchBlock(data, len);
     }
     if (o_.count && !o_.quiet) {

@@ -80,6 +80,9 @@ for opts in "" -n -o -c; do
     same grep $opts -F -e Alice -e 'the Queen' -e 'Mock Turtle' $files
     # shellcheck disable=SC2086
     same grep $opts -e Alice -e Hatter alice.txt
+    # Several strings without case, dense and sparse together: each string's next occurrence is kept between lines.
+    # shellcheck disable=SC2086
+    same grep $opts -i -F -e alice -e 'MOCK turtle' -e the -e 'x' $files
     # shellcheck disable=SC2086
     same grep $opts -F -e 'a.b' -e '(x)' -e '[' alice.txt blank.txt
     # shellcheck disable=SC2086
