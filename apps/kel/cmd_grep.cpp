@@ -133,6 +133,68 @@ bool isLineSafe(const std::string& p) {
     return true;
 }
 
+// The longest run of bytes every match must contain, or "" when none of two bytes or more can be told from the
+// pattern cheaply. Conservative: any group or alternation, a \Q quote or a byte beyond ASCII gives up; classes,
+// class escapes, anchors and `.` break a run; a byte under `?`, `*` or a brace bound is not required, and one under
+// `+` ends its run.
+std::string requiredLiteral(const std::string& p) {
+    if (p.find_first_of("|(") != std::string::npos || p.find("\\Q") != std::string::npos) return std::string();
+    for (unsigned char c : p) {
+        if (c >= 0x80) return std::string();
+    }
+    std::string best, run;
+    auto flush = [&]() {
+        if (run.size() > best.size()) best = run;
+        run.clear();
+    };
+    size_t i = 0;
+    while (i < p.size()) {
+        const char c = p[i];
+        char lit;
+        if (c == '[') {
+            flush();
+            size_t k = i + 1;
+            if (k < p.size() && p[k] == '^') ++k;
+            if (k < p.size() && p[k] == ']') ++k;
+            while (k < p.size() && p[k] != ']') k += p[k] == '\\' ? 2 : 1;
+            i = k + 1;
+            continue;
+        }
+        if (c == '\\') {
+            if (i + 1 >= p.size()) return std::string();
+            const char e = p[i + 1];
+            i += 2;
+            if (std::isalnum(static_cast<unsigned char>(e))) {
+                flush();
+                continue;
+            }
+            lit = e;
+        } else if (c == '.' || c == '^' || c == '$' || c == '*' || c == '+' || c == '?') {
+            flush();
+            ++i;
+            continue;
+        } else if (c == '{') {
+            flush();
+            const size_t close = p.find('}', i);
+            if (close == std::string::npos) return std::string();
+            i = close + 1;
+            continue;
+        } else {
+            lit = c;
+            ++i;
+        }
+        const char q = i < p.size() ? p[i] : 0;
+        if (q == '?' || q == '*' || q == '{') {
+            flush();  // the quantifier itself is skipped by the next turn
+            continue;
+        }
+        run += lit;
+        if (q == '+') flush();
+    }
+    flush();
+    return best.size() >= 2 ? best : std::string();
+}
+
 // Fixed strings found with the library's byte searches, without the regular-expression engine, whose cost per
 // call would dominate when matches are dense. Several strings: each one's next occurrence is kept until the
 // search passes it, so every string is scanned once per block however many lines match. Caseless (ASCII letters,
@@ -262,6 +324,8 @@ private:
     void searchLines(const Kel8u* data, size_t len);
     // A binary file's lines end at NUL bytes too, as grep splits them: a NUL is never part of a match.
     void searchBinary(const Kel8u* data, size_t len);
+    // Lines holding the required string, each searched alone; the others hold no match.
+    void searchRequired(const Kel8u* data, size_t len);
     // Takes one line decided to be selected (or, for errors, reported); returns false to stop the file.
     bool select(const Kel8u* line, size_t len);
     void lineError(int status);
@@ -274,6 +338,8 @@ private:
     std::vector<Kel8u> blockState_;
     std::vector<RegExpMatchRecord> rec_;
     LiteralSet literals_;
+    LiteralSet required_;  // a string every match holds: only the lines holding it meet the engine
+    bool useRequired_ = false;
     bool useLiterals_ = false;  // fixed strings found by byte search; the regular expression runs for -o and colour
     bool blockRegex_ = false;
     bool matchesEverything_ = false;
@@ -312,6 +378,12 @@ bool Grep::init(const std::vector<std::string>& patterns) {
     if (allFixed && !o_.word && !o_.wholeLine && LiteralSet::usable(patterns, o_.caseless)) {
         literals_.init(patterns, o_.caseless);
         useLiterals_ = true;
+    } else if (patterns.size() == 1 && !o_.fixed) {
+        const std::string req = requiredLiteral(patterns[0]);
+        if (!req.empty()) {
+            required_.init({req}, o_.caseless);
+            useRequired_ = true;
+        }
     }
     matchesEverything_ = !o_.wholeLine && !o_.word &&
                          std::any_of(patterns.begin(), patterns.end(), [](const std::string& p) { return p.empty(); });
@@ -491,9 +563,37 @@ void Grep::searchBinary(const Kel8u* data, size_t len) {
     }
 }
 
+void Grep::searchRequired(const Kel8u* data, size_t len) {
+    size_t pos = 0;  // always a line start
+    while (pos < len && !stopFile_ && !stdoutFailed()) {
+        size_t at = 0;
+        if (!required_.find(data + pos, len - pos, &at)) {
+            skipLines(data + pos, len - pos);
+            return;
+        }
+        at += pos;
+        const size_t start = pos + lineStartBefore(data + pos, at - pos);
+        const size_t end = at + findNewline(data + at, len - at);
+        skipLines(data + pos, start - pos);
+        if (stopFile_) return;
+        ++lineNo_;
+        const int r = lineMatches(data + start, end - start);
+        if (r < 0) {
+            lineError(r);
+        } else if ((r > 0) != o_.invert && !select(data + start, end - start)) {
+            stopFile_ = true;
+        }
+        pos = end + 1;
+    }
+}
+
 void Grep::searchBlock(const Kel8u* data, size_t len) {
     if (binary_) {
         searchBinary(data, len);
+        return;
+    }
+    if (useRequired_) {
+        searchRequired(data, len);
         return;
     }
     if (!blockRegex_ && !useLiterals_) {
@@ -555,6 +655,7 @@ bool Grep::file(const std::string& label, std::FILE* f, bool showName) {
             }
         }
         literals_.reset();
+        required_.reset();
         searchBlock(data, len);
     }
     if (o_.count && !o_.quiet) {

@@ -89,11 +89,13 @@ for opts in "" -n -o -c; do
     same grep $opts "$(printf 'Alice\nHatter')" alice.txt
 done
 
-# Regular expressions, against grep -P: patterns searched over whole blocks and patterns that must be searched
+# Regular expressions, against grep -P: patterns searched over whole blocks, patterns holding a string every match
+# holds (only the lines with it are searched), and patterns that must be searched
 # line by line (they could match a newline), with the line-numbering and inverting options that skip lines.
 if [ "$havePcre" = 1 ]; then
     for p in 'Alice\w+' '^$' '^.{20,40}$' '[A-Z][a-z]+ [A-Z][a-z]+' '\w+ing\b' 'the$' '^the' '\s+$' '[^a-z]{6}' \
-             'a|^T' '$' '^' '(?<!\w)said' '\bthe\b' 'x*' '\d+' '(?i)alice' 'e\r$' '\W{4}' '\btea\B' '(\w)\1'; do
+             'a|^T' '$' '^' '(?<!\w)said' '\bthe\b' 'x*' '\d+' '(?i)alice' 'e\r$' '\W{4}' '\btea\B' '(\w)\1' \
+             'Alic?e' 'Hat+er' 'Qu?ee{1,2}n' '\.\.\.' 'said\b' 'A[lL]ice'; do
         for opts in "" -v -c -n -nv -o -on -i -w -x -l -L -cv; do
             # shellcheck disable=SC2086
             same grep-P $opts -e "$p" $files
