@@ -548,11 +548,15 @@ KelStatus kelsRegExpInit(const char* pPattern, const char* pOptions, RegExpState
  * evaluations; beyond either it fails with kelStatusRegExpMatchLimit. Independently of the limit, a search also
  * fails with kelStatusRegExpMatchLimit when its backtracking stack is full or when it has made more than
  * 10 * min(matchLimit, 1000000) + 100000 + 16 * (subject length) backtracking steps (choices recorded or
- * revisited, group iterations, repetitions). The backtracking stack holds 32-byte entries: 256 on the native stack
+ * revisited, group iterations, repetitions, and each try of what follows a repeated item, also one passed over at
+ * once). The backtracking stack holds 32-byte entries: 256 on the native stack
  * plus those that fit in the state's scratch areas this pattern leaves unused (32 bytes for each nesting level
  * above the pattern's deepest, 16 bytes for each capture record above its last group), 1754 entries for a pattern
  * without groups. Loops whose alternatives or items cannot start with a byte that can follow them record no entry
- * per iteration, so such patterns run over subjects of any length. A search uses a bounded amount of native stack
+ * per iteration, nor does a loop that opens a repeated group when what follows it in the group cannot take its
+ * bytes (as `\w+` in `(?:\w+\s?)*$`), so such patterns run over subjects of any length; such a loop gives back
+ * nothing, and where giving back would only have run into the limit the search reports no match instead. An
+ * optional or repeated group costs one entry per pass. A search uses a bounded amount of native stack
  * (about 16 KiB) whatever the pattern, subject and limit. The state's compiled pattern is not checked.
  *
  * @param[in]     matchLimit the new limit (0 is allowed)

@@ -35,6 +35,7 @@ constexpr long long kStepsFloor = 100000;
 
 constexpr int kClassMaps = 4;
 constexpr int kPossSlots = 32;  // remembered answers of n8_possessive
+constexpr int kLevelSlots = 8;  // remembered nesting levels of single-item loops
 constexpr Kel32s kNativeEntries = kRegExpNativeStackEntries;
 
 struct Entry;
@@ -57,6 +58,7 @@ struct Ctx {
     Kel32s format;
     long long budget;
     long long depth;
+    long long attemptDepth;  // D when the current attempt started
     long long steps;
     long long stepCap;
     bool nonEmpty;
@@ -87,10 +89,15 @@ struct Ctx {
     Kel32s topRet;     // index of the newest returnable entry, -1 for none
     Kel32s barrier;    // index of the innermost sub-program's barrier, -1 for none
     Kel32u topSerial;  // serial of entry topRet, 0 for none
+    Kel32s needLevel;  // deepest nesting level a returnable entry on the stack resumes in (0: none)
     Kel32u serial;     // last serial handed out
     Kel32s possNode[kPossSlots];
     bool possValue[kPossSlots];
     Kel32s numPoss;
+    Kel32s levelNode[kLevelSlots];  // remembered answers of n8_levelOf
+    Kel32s levelValue[kLevelSlots];
+    Kel32s numLevels;
+    Kel32s maxLevel;              // deepest nesting level of the program
     Kel32s nextNode[kNextSlots];  // remembered answers of n8_nextSet
     bool nextKnown[kNextSlots];
     bool nextSet[kNextSlots][256];
@@ -382,7 +389,9 @@ enum EntryKind : Kel32s {
     kEUndoLevel,        // node = level, pos = old iteration start, x = old count, y = old open node, serial = old stamp
     // Returnable entries: unwinding stops at them.
     kEAlternative,     // try the alternative starting at node (x = the close bounding the search for the next one)
-    kEGroupAfter,      // greedy group: leave the repetition and continue at node
+    kEGroupAfter,      // greedy group opened at x: leave the repetition and continue at node; y >= -1: the
+                       // group's capture record was (y, z) when the entry was pushed (y -1: unset) and popping
+                       // the entry restores it, so that entering the group trails no copy of it
     kEGroupIteration,  // lazy group opened at node: one more iteration (x = completed iterations)
     kERepeat,          // greedy single item at node: give back one repetition (x count, y minimum count, z floor)
     kELazy,            // lazy single item at node: take one more repetition (x count)
@@ -393,7 +402,7 @@ enum EntryKind : Kel32s {
 enum BarrierKind : Kel32s { kBLook, kBCondition, kBAtomic, kBAtomicLazy };
 
 struct Entry {
-    Kel32s head;  // kind | (index of the previous returnable entry + 1) << 8
+    Kel32s head;  // kind | (index of the previous returnable entry + 1) << 8 | need level << 20
     Kel32s node;
     Kel32s pos;    // subject offset from subjectStart
     Kel32s depth;  // D when the entry was pushed
@@ -406,8 +415,17 @@ inline Kel32s n8_entryKind(const Entry& e) {
     return e.head & 0xFF;
 }
 inline Kel32s n8_entryPrev(const Entry& e) {
-    return (e.head >> 8) - 1;
+    return ((e.head >> 8) & 0xFFF) - 1;
 }
+// The largest nesting level that this entry or a returnable entry below it resumes inside.
+inline Kel32s n8_entryNeed(const Entry& e) {
+    return (e.head >> 20) & 0x3FF;
+}
+// The head's fields: stack indices below 4096 (the capacity is at most 256 + 999 + 999 entries) and levels
+// below 1024 (at most 999).
+static_assert(kRegExpNativeStackEntries + kRegExpMaxLevel + kRegExpMaxCaptures < 0xFFF);
+static_assert(kRegExpMaxLevel < 0x3FF);
+constexpr Kel32s kNoFold = -2;  // y of a kEGroupAfter entry that restores no capture
 
 // Group-stack record words used by the matcher.
 constexpr int kLevelCount = 0;
@@ -454,16 +472,72 @@ bool n8_pushRaw(Ctx& c, Entry& e) {
     return true;
 }
 
+inline Kel32s n8_abs(Kel32s v) {
+    return v < 0 ? -v : v;
+}
+
+// Nesting level of the innermost group around node i (0 at top level). A scan that would pass more than
+// kLevelScan nodes answers the pattern's deepest level instead, which only costs trail entries.
+constexpr Kel32s kLevelScan = 64;
+Kel32s n8_levelOf(Ctx& c, Kel32s i) {
+    for (Kel32s k = 0; k < c.numLevels; ++k) {
+        if (c.levelNode[k] == i) return c.levelValue[k];
+    }
+    Kel32s level = c.maxLevel;
+    for (Kel32s o = i - 1; o >= 0; --o) {
+        if (i - o > kLevelScan) break;
+        const RegExpNode n = n8_node(c, o);
+        if (n8_isGroupOpenNode(n.kind) && o + n.b + 1 > i) {
+            level = n.a;
+            break;
+        }
+        if (o == 0) level = 0;
+    }
+    const Kel32s slot = c.numLevels < kLevelSlots ? c.numLevels++ : (i & (kLevelSlots - 1));
+    c.levelNode[slot] = i;
+    c.levelValue[slot] = level;
+    return level;
+}
+
+// The deepest nesting level whose group-stack record a resumed entry may read before writing it: the level of
+// the group it resumes inside. Deeper records are always written first, by the entry of their group, so their
+// earlier values need no trail while no entry on the stack resumes that deep.
+Kel32s n8_resumeLevel(Ctx& c, Kel32s kind, Kel32s node, Kel32s x) {
+    switch (kind) {
+        case kEAlternative:  // x: the close that bounds the alternatives
+            return x < c.numNodes ? n8_abs(n8_node(c, x).a) : 0;
+        case kEGroupAfter:  // after the group opened at x
+            return n8_node(c, x).a - 1;
+        case kEGroupIteration:  // a new iteration writes the group's own record first
+            return n8_node(c, node).a - 1;
+        case kERepeat:
+        case kELazy:
+            return n8_levelOf(c, node);
+        default:  // barriers and atomic groups: node is the group's open node
+            return n8_abs(n8_node(c, node).a);
+    }
+}
+
 bool n8_push(Ctx& c, Kel32s kind, Kel32s node, const Kel8u* p, Kel32s x, Kel32s y = 0, Kel32s z = 0) {
     if (++c.steps > c.stepCap) {
         c.abort = true;
         return false;
     }
-    Entry e{kind | ((c.topRet + 1) << 8), node, n8_off(c, p), static_cast<Kel32s>(c.depth), ++c.serial, x, y, z};
+    const Kel32s own = n8_resumeLevel(c, kind, node, x);
+    const Kel32s need = own > c.needLevel ? own : c.needLevel;
+    Entry e{kind | ((c.topRet + 1) << 8) | (need << 20),
+            node,
+            n8_off(c, p),
+            static_cast<Kel32s>(c.depth),
+            ++c.serial,
+            x,
+            y,
+            z};
     const Kel32s idx = c.top;
     if (!n8_pushRaw(c, e)) return false;
     c.topRet = idx;
     c.topSerial = e.serial;
+    c.needLevel = need;
     if (kind == kEBarrier) c.barrier = idx;
     return true;
 }
@@ -481,10 +555,11 @@ void n8_setCaptureT(Ctx& c, Kel32s g, const Kel8u* p, Kel32s len) {
     n8_setCapture(c, g, p, len);
 }
 
+// Sets the group-stack record of `level`, trailing its earlier value when a returnable entry may read it.
 void n8_setLevel(Ctx& c, Kel32s level, Kel32s count, const Kel8u* iterStart, Kel32s open) {
     Kel8u* rec = n8_regExpGroupRecord(c.state, level);
     const Kel32u stamp = static_cast<Kel32u>(n8_load32(rec + kLevelStamp));
-    if (c.topRet >= 0 && stamp != c.topSerial) {
+    if (c.topRet >= 0 && stamp != c.topSerial && c.needLevel >= level) {
         Entry e{kEUndoLevel,
                 level,
                 n8_load32(rec + kLevelIterStart),
@@ -520,7 +595,21 @@ inline bool n8_isTrail(Kel32s kind) {
 }
 
 void n8_refreshTop(Ctx& c) {
-    c.topSerial = c.topRet >= 0 ? n8_loadEntry(c, c.topRet).serial : 0;
+    if (c.topRet < 0) {
+        c.topSerial = 0;
+        c.needLevel = 0;
+        return;
+    }
+    const Entry e = n8_loadEntry(c, c.topRet);
+    c.topSerial = e.serial;
+    c.needLevel = n8_entryNeed(e);
+}
+
+// The capture record a kEGroupAfter entry holds, as the trail entry that stands for it once it is no choice.
+inline bool n8_foldedCapture(Ctx& c, const Entry& e, Entry* pUndo) {
+    if (n8_entryKind(e) != kEGroupAfter || e.y == kNoFold) return false;
+    *pUndo = Entry{kEUndoCapture, static_cast<Kel32s>(n8_node(c, e.x).opts), e.y, 0, 0, e.z, 0, 0};
+    return true;
 }
 
 // Pops entries down to `keep` entries, undoing trailed records.
@@ -528,11 +617,13 @@ void n8_popTo(Ctx& c, Kel32s keep) {
     while (c.top > keep) {
         const Entry e = n8_loadEntry(c, --c.top);
         const Kel32s kind = n8_entryKind(e);
+        Entry undo;
         if (n8_isTrail(kind)) {
             n8_undo(c, e);
         } else {
             c.topRet = n8_entryPrev(e);
             if (kind == kEBarrier) c.barrier = e.y;
+            if (n8_foldedCapture(c, e, &undo)) n8_undo(c, undo);
         }
     }
     n8_refreshTop(c);
@@ -549,8 +640,12 @@ void n8_cut(Ctx& c, Kel32s b) {
     Kel32s out = b;
     for (Kel32s k = b + 1; k < c.top; ++k) {
         Entry e = n8_loadEntry(c, k);
+        if (n8_foldedCapture(c, e, &e)) {
+            // Its stamp 0 is older than any entry, so the copy is kept while a returnable entry remains.
+        } else if (!n8_isTrail(n8_entryKind(e))) {
+            continue;
+        }
         const Kel32s kind = n8_entryKind(e);
-        if (!n8_isTrail(kind)) continue;
         Kel8u* rec = kind == kEUndoCapture ? n8_regExpCaptureRecord(c.state, e.node) + kCaptureStamp
                                            : n8_regExpGroupRecord(c.state, e.node) + kLevelStamp;
         if (c.topRet >= 0) n8_store32(rec, static_cast<Kel32s>(c.topSerial));
@@ -673,6 +768,22 @@ struct Go {
 
 bool n8_closeGroup(Ctx& c, Kel32s level, Go& go);
 
+// The choice to leave the group's repetition at p. The entry also keeps the group's capture record as it is now,
+// which makes it the record's copy for this choice: the iteration that follows sets the record without a trail
+// entry, so a group repeated or skipped a thousand times in a row costs one entry each, not two.
+bool n8_pushGroupAfter(Ctx& c, const GroupInfo& g, const Kel8u* p) {
+    Kel32s y = kNoFold, z = 0;
+    if (g.capture) {
+        const RegExpCapture old = n8_getCapture(c, g.capture);
+        y = old.len < 0 ? -1 : n8_off(c, old.ptr);
+        z = old.len;
+    }
+    if (!n8_push(c, kEGroupAfter, g.after, p, g.open, y, z)) return false;
+    if (g.capture)
+        n8_store32(n8_regExpCaptureRecord(c.state, g.capture) + kCaptureStamp, static_cast<Kel32s>(c.topSerial));
+    return true;
+}
+
 Kel32s n8_lookAfter(const Ctx& c, Kel32s open) {
     Kel32s i = open + n8_node(c, open).b + 2;
     if (i < c.numNodes && n8_isQuantifierNode(n8_node(c, i).kind)) ++i;
@@ -767,7 +878,7 @@ bool n8_closeGroup(Ctx& c, Kel32s level, Go& go) {
     const bool content = !prune || n8_contentViable(c, g, p);
     if (!g.lazy) {
         if (!content) return true;
-        if (!(prune && !n8_viable(c, g.after, p)) && !n8_push(c, kEGroupAfter, g.after, p, 0)) return false;
+        if (!(prune && !n8_viable(c, g.after, p)) && !n8_pushGroupAfter(c, g, p)) return false;
         return n8_beginIteration(c, open, count, p, go);
     }
     if (content && !n8_push(c, kEGroupIteration, open, p, count)) return false;
@@ -970,6 +1081,46 @@ bool n8_restBytes(const Ctx& c, Kel32s j, bool* set, int guard) {
     }
 }
 
+inline bool n8_disjoint(const bool* a, const bool* b) {
+    for (int k = 0; k < 256; ++k) {
+        if (a[k] && b[k]) return false;
+    }
+    return true;
+}
+
+// A greedy unbounded loop X (byte set `mine`, its rest from `next`) that opens the only alternative of a greedy,
+// non-capturing, unbounded group G, as \w+ in (?:\w+\s?)*. A give-back leaves X at a position q inside its run,
+// which holds a byte of X. When every item after X in G is a single item that cannot take that byte, the path
+// from q either fails at the first mandatory one, or passes the optional ones empty and closes the iteration at
+// q. Leaving G there fails too when what follows G cannot start with an X byte; another iteration runs X from q,
+// which stops at the same run end p (X repeats without bound and stops where its run stops), and then faces the
+// same rest at p as the path that gave nothing back: the same node, position and captures (G and its content
+// capture nothing), one more iteration (which G's bounds ignore once its minimum of at most 1 is met) and a
+// non-empty current iteration in both. So whatever it finds, the path without the give-back finds first or
+// fails on too, and X needs no give-back entries: with them a long run of such iterations fills the stack.
+bool n8_reentryPossessive(const Ctx& c, Kel32s i, const bool* mine, Kel32s next) {
+    if (i < 1) return false;
+    const RegExpNode open = n8_node(c, i - 1);
+    if (open.kind != kNodeGroupingNoCapture && open.kind != kNodeGroupingOptions) return false;
+    const GroupInfo g = n8_groupInfo(c, i - 1);
+    if (g.lazy || g.min > 1 || g.max != kQuantifierInfinity) return false;
+    if (n8_nextAlternative(c, i, g.close) >= 0) return false;
+    const RegExpNode q = n8_node(c, next - 1);
+    if (q.kind != kNodeQuantifierMax || q.a < 1 || q.b != kQuantifierInfinity) return false;
+    for (Kel32s j = next; j < g.close;) {
+        const RegExpNode n = n8_node(c, j);
+        bool own[256];
+        if (n.kind == kNodeLetterUtf8 || !n8_itemBytes(c, j, n, own) || !n8_disjoint(mine, own)) return false;
+        const Kel32s qj = n8_quantIndex(n, j);
+        const bool quantified = qj < g.close && n8_isQuantifierNode(n8_node(c, qj).kind);
+        if (!quantified || n8_node(c, qj).a > 0) return true;
+        j = qj + 1;
+    }
+    bool after[256];
+    for (int b = 0; b < 256; ++b) after[b] = false;
+    return n8_restBytes(c, g.after, after, kRestDepth) && n8_disjoint(mine, after);
+}
+
 // Whether no position a greedy loop gives back can start the rest: every such position holds a byte the item
 // matched, and the rest's first node cannot accept that byte. Then the loop needs no entry at all.
 bool n8_possessive(Ctx& c, Kel32s i, const RegExpNode& item, Kel32s next) {
@@ -979,9 +1130,12 @@ bool n8_possessive(Ctx& c, Kel32s i, const RegExpNode& item, Kel32s next) {
     bool value = false;
     bool mine[256], theirs[256];
     for (int b = 0; b < 256; ++b) theirs[b] = false;
-    if (n8_itemBytes(c, i, item, mine) && n8_restBytes(c, next, theirs, kRestDepth)) {
-        value = true;
-        for (int b = 0; b < 256 && value; ++b) value = !(mine[b] && theirs[b]);
+    if (n8_itemBytes(c, i, item, mine)) {
+        if (n8_restBytes(c, next, theirs, kRestDepth)) {
+            value = true;
+            for (int b = 0; b < 256 && value; ++b) value = !(mine[b] && theirs[b]);
+        }
+        if (!value) value = n8_reentryPossessive(c, i, mine, next);
     }
     const Kel32s slot = c.numPoss < kPossSlots ? c.numPoss++ : (i & (kPossSlots - 1));
     c.possNode[slot] = i;
@@ -1063,6 +1217,11 @@ bool n8_greedyTry(Ctx& c, Kel32s i, const RegExpNode& item, Kel32s next, const K
             return true;
         }
         if (count <= minCount || possessive) return false;
+        // Each give-back is a try of the rest, even when it is passed over without an evaluation.
+        if (++c.steps > c.stepCap) {
+            c.abort = true;
+            return false;
+        }
         pos = n8_giveBack(c, i, item, fixed, pos, count, minCount, floor);
         --count;
     }
@@ -1080,10 +1239,12 @@ bool n8_lazyTry(Ctx& c, Kel32s i, const RegExpNode& item, Kel32s max, Kel32s nex
         // Over ASCII bytes the item takes and the rest cannot start with, the loop below would only take one more
         // repetition per byte: do that in one pass.
         if (table && nextByte >= 0) {
+            const Kel8u* from = pos;
             while (count < max && pos < c.end && *pos != nextByte && *pos < 0x80 && table[*pos]) {
                 ++pos;
                 ++count;
             }
+            c.steps += pos - from;
         }
         if (n8_tryWorthIt(c, prune, nextByte, nextSet, next, pos)) {
             // Taking one more repetition is worth an entry only if one more can match.
@@ -1095,6 +1256,10 @@ bool n8_lazyTry(Ctx& c, Kel32s i, const RegExpNode& item, Kel32s max, Kel32s nex
             return true;
         }
         if (count >= max) return false;
+        if (++c.steps > c.stepCap) {
+            c.abort = true;
+            return false;
+        }
         const Kel32s l = n8_matchOne(c, i, item, pos);
         if (l <= 0) return false;
         pos += l;
@@ -1265,6 +1430,7 @@ Result n8_attempt(Ctx& c, const Kel8u* start) {
     c.top = 0;
     c.topRet = -1;
     c.topSerial = 0;
+    c.needLevel = 0;
     c.barrier = -1;
     enum Mode { kRun, kFailing, kLimiting } mode = kRun;
     Go go{0, start};
@@ -1308,6 +1474,11 @@ Result n8_attempt(Ctx& c, const Kel8u* start) {
         if (c.depth < 0) {
             --c.budget;
             mode = kLimiting;
+            // What the budget holds beyond this path's evaluations only ever drops. Once it is negative, every
+            // later evaluation fails (they need B >= 1 with this path's charges still on it), in this attempt and
+            // in all later ones: no match can come any more, and the search ends with the limit status as it would
+            // after trying them all.
+            if (c.budget + (c.attemptDepth - c.depth) < 0) c.abort = true;
             continue;
         }
         if (c.budget - 1 < 0) {
@@ -1402,7 +1573,7 @@ Result n8_attempt(Ctx& c, const Kel8u* start) {
                 }
                 if (g.min == 0) {
                     if (prune && !n8_contentViable(c, g, p)) break;
-                    if (!(prune && !n8_viable(c, g.after, p)) && !n8_push(c, kEGroupAfter, g.after, p, 0)) {
+                    if (!(prune && !n8_viable(c, g.after, p)) && !n8_pushGroupAfter(c, g, p)) {
                         ok = false;
                         break;
                     }
@@ -1721,6 +1892,7 @@ Result n8_findFirst(Ctx& c, const Kel8u* s, Kel32s n, Anchor anchor) {
             // The attempt's evaluations are charged only while it runs, whatever its outcome.
             const long long depth0 = c.depth;
             const long long budget0 = c.budget;
+            c.attemptDepth = depth0;
             const Result r = n8_attempt(c, p);
             n8_restoreDepth(c, depth0);
             if (r != kFail) {
@@ -1833,6 +2005,7 @@ KelStatus n8_ownsRegExpFind_8u(const Kel8u* pSrc, int srcLen, RegExpState* pStat
         if (n8_isGroupOpenNode(n.kind) && n.a > maxLevel) maxLevel = n.a;
     }
     const Kel32s capturesUsed = c.numGroups < kRegExpMaxCaptures ? c.numGroups : kRegExpMaxCaptures;
+    c.maxLevel = maxLevel;
     c.areaA = n8_regExpGroupRecord(pState, maxLevel + 1);
     c.capA = (kRegExpMaxLevel - maxLevel) * kRegExpGroupRecordSize / kRegExpStackEntrySize;
     c.areaB = n8_regExpBytes(pState) + kRegExpCaptureOffset + capturesUsed * kRegExpCaptureRecordSize;

@@ -152,12 +152,43 @@ TEST(RegExpDepth, LongRepetitionsMatchLikePcre2) {
         {"(?:a|b)*c", randomOf("ab", 10001, 5) + "c"},
         {"[a-z]+(?:,[a-z]+)*;", repeat("abc,", 200000) + "z;"},
         {"^(?:\\w+\\s?)*$", wordLine(5000, 6)},
+        // Each iteration's \w+ could give back only to positions where the iteration ends at once and the next
+        // one runs the same loop to the same place: no entries per word, a megabyte line matches.
+        {"^(?:\\w+\\s?)*$", wordLine(kMiB, 10)},
+        {"^(?:[a-z]+[ ,]?;?)+$", wordLine(kMiB, 11)},
     };
     for (const auto& c : cases) {
         const std::string ours = search(c.pattern, c.subject, kBigLimit);
         EXPECT_NE(ours, "limit") << c.pattern << " over " << c.subject.size() << " bytes";
         EXPECT_EQ(ours, pcre2Records(c.pattern, c.subject)) << c.pattern << " over " << c.subject.size() << " bytes";
     }
+}
+
+// Loops that open a repeated group and give back nothing worth trying (the rest of the iteration cannot take
+// their bytes, and a new iteration would run the same loop to the same place): every record as PCRE2 reports
+// it, over groups where the rule holds and near misses where it must not (captures, alternatives, a rest that
+// accepts the loop's bytes, a group that could end there).
+TEST(RegExpDepth, LoopsOpeningRepeatedGroupsAgreeWithPcre2) {
+    const char* opens[] = {"(?:", "(?i:", "("};
+    const char* loops[] = {"\\w+", "[a-c]+", "a+", "\\d+", "[^ ,;]+", "[ab]*", "\\w+?"};
+    const char* rests[] = {"", "\\s?", " ?", ",?", "[ ,]*", ";", "\\s?;?", " ?,", "b?", "\\d?", "|x", "-??"};
+    const char* quants[] = {"*", "+", "{2,}", "*?"};
+    const char* afters[] = {"$", "", ";", "\\d", "b", "(?: |$)", "\\b", "\\z", ",x"};
+    const char* leads[] = {"^", "", "x"};
+    const unsigned seed = 21;
+    std::mt19937 rng(seed);
+    int compared = 0;
+    for (int k = 0; k < 3000; ++k) {
+        const std::string pattern = std::string(leads[rng() % 3]) + opens[rng() % 3] + loops[rng() % 7] +
+                                    rests[rng() % 12] + ")" + quants[rng() % 4] + afters[rng() % 9];
+        const std::string subject = (rng() % 2 ? "x" : "") + randomOf("abc1 ,;A", rng() % 24, rng());
+        const std::string want = pcre2Records(pattern, subject);
+        if (want.rfind("pcre2", 0) == 0 || want == "compile error") continue;
+        EXPECT_EQ(search(pattern, subject, kBigLimit), want)
+            << "/" << pattern << "/ on \"" << subject << "\" seed " << seed;
+        ++compared;
+    }
+    EXPECT_GT(compared, 2500);
 }
 
 // The depth and budget rules still decide: the default limit stops the same repetitions as ever.
@@ -176,6 +207,10 @@ TEST(RegExpDepth, DefaultLimitStillStopsLongRepetitions) {
 TEST(RegExpDepth, NestedRepetitionOverAMegabyteEndsWithTheLimit) {
     const std::string run(1000000, 'a');
     EXPECT_EQ(search("(a*)*\\d", run, 100), "limit");
+    // A greedy loop's tries of the rest count as work even when they fail at once: without that, every start
+    // position scanned the whole run back (quadratic in the subject, with no limit in sight).
+    EXPECT_EQ(search("a.*\\d", run, 10000), "limit");
+    EXPECT_EQ(search("a.*\\d", std::string(1000, 'a') + "1", 10000), "0-1001");
     EXPECT_EQ(search("(?:a*)*\\d", run, 100), "limit");
     EXPECT_EQ(search("(a*)*\\d", std::string(20, 'a') + "1", 100000), "0-21 20-20");
 }
@@ -192,6 +227,30 @@ TEST(RegExpDepth, ThousandGroupsReportEveryRecord) {
     EXPECT_EQ(search(nested, "ab", kBigLimit), pcre2Records(nested, "ab"));
     const std::string nestedAlt = repeat("(?:x|", 500) + "b" + repeat(")", 500);
     EXPECT_EQ(search(nestedAlt, "ab", kBigLimit), pcre2Records(nestedAlt, "ab"));
+}
+
+// Optional groups keep a choice each (skipping the group); the choice also holds the group's capture as it was,
+// and no deeper group's record is copied while no choice resumes that deep, so a thousand of them in a row, or
+// five hundred nested, fit the stack.
+TEST(RegExpDepth, ThousandOptionalGroupsMatch) {
+    const std::string subject(1000, 'a');
+    const std::string optional = repeat("(a)?", 1000);
+    const std::string ours = search(optional, subject, kBigLimit);
+    EXPECT_EQ(ours, pcre2Records(optional, subject));
+    EXPECT_EQ(ours.substr(0, 12), "0-1000 0-1 1");
+    // Backtracking into the last group skips it: its record reads unset again.
+    const std::string tail = optional + "ab";
+    const std::string tailOurs = search(tail, subject + "b", kBigLimit);
+    EXPECT_EQ(tailOurs, pcre2Records(tail, subject + "b"));
+    EXPECT_EQ(tailOurs.substr(tailOurs.size() - 9), "998-999 -");
+
+    const std::string nested = repeat("(a", 500) + repeat(")?", 500);
+    EXPECT_EQ(search(nested, std::string(500, 'a'), kBigLimit), pcre2Records(nested, std::string(500, 'a')));
+    EXPECT_EQ(search(nested, std::string(300, 'a') + "b", kBigLimit),
+              pcre2Records(nested, std::string(300, 'a') + "b"));
+    const std::string nestedAlt = repeat("(?:(a)|b)?", 400) + "c";
+    const std::string mixed = randomOf("ab", 400, 12) + "c";
+    EXPECT_EQ(search(nestedAlt, mixed, kBigLimit), pcre2Records(nestedAlt, mixed));
 }
 
 // ---- Native stack use -------------------------------------------------------------------------------------------
