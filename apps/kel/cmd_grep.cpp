@@ -321,6 +321,8 @@ private:
     // Line mode: 1 when the line holds a match, 0 when not, negative on a search error.
     int lineMatches(const Kel8u* line, size_t len);
     void searchBlock(const Kel8u* data, size_t len);
+    // Searches the next line alone and selects it or not; a search error is reported and the line skipped.
+    void judgeLine(const Kel8u* line, size_t len);
     void searchLines(const Kel8u* data, size_t len);
     // A binary file's lines end at NUL bytes too, as grep splits them: a NUL is never part of a match.
     void searchBinary(const Kel8u* data, size_t len);
@@ -532,15 +534,19 @@ void Grep::skipLines(const Kel8u* data, size_t len) {
     });
 }
 
+void Grep::judgeLine(const Kel8u* line, size_t len) {
+    ++lineNo_;
+    const int r = lineMatches(line, len);
+    if (r < 0) {
+        lineError(r);
+    } else if ((r > 0) != o_.invert && !select(line, len)) {
+        stopFile_ = true;
+    }
+}
+
 void Grep::searchLines(const Kel8u* data, size_t len) {
     forEachLine(data, len, [&](const Kel8u* line, size_t n) {
-        ++lineNo_;
-        const int r = lineMatches(line, n);
-        if (r < 0) {
-            lineError(r);
-        } else if ((r > 0) != o_.invert && !select(line, n)) {
-            stopFile_ = true;
-        }
+        judgeLine(line, n);
         return !stopFile_ && !stdoutFailed();
     });
 }
@@ -552,13 +558,7 @@ void Grep::searchBinary(const Kel8u* data, size_t len) {
         int index = -1;
         kelsFindCAny_8u(data + pos, static_cast<int>(len - pos), kEnds, 2, &index);
         const size_t end = index < 0 ? len : pos + static_cast<size_t>(index);
-        ++lineNo_;
-        const int r = lineMatches(data + pos, end - pos);
-        if (r < 0) {
-            lineError(r);
-        } else if ((r > 0) != o_.invert && !select(data + pos, end - pos)) {
-            stopFile_ = true;
-        }
+        judgeLine(data + pos, end - pos);
         pos = end + 1;
     }
 }
@@ -576,13 +576,7 @@ void Grep::searchRequired(const Kel8u* data, size_t len) {
         const size_t end = at + findNewline(data + at, len - at);
         skipLines(data + pos, start - pos);
         if (stopFile_) return;
-        ++lineNo_;
-        const int r = lineMatches(data + start, end - start);
-        if (r < 0) {
-            lineError(r);
-        } else if ((r > 0) != o_.invert && !select(data + start, end - start)) {
-            stopFile_ = true;
-        }
+        judgeLine(data + start, end - start);
         pos = end + 1;
     }
 }
