@@ -197,6 +197,18 @@ struct KelStream {
 
 namespace {
 
+// C callers may pass any int where the interface declares an enum. Reading such a parameter as the enum is
+// undefined for a value outside the enum's range, so entry points take the bits as an int first and check them.
+template <class E>
+int valueOf(const E& e) {
+    static_assert(sizeof(E) == sizeof(int), "the interface's enums are int-sized");
+    int v;
+    std::memcpy(&v, &e, sizeof v);
+    return v;
+}
+
+bool validFormat(int f) { return f >= kelFormatAuto && f <= kelFormatLzss; }
+
 bool copyOptionBytes(Bytes& into, const void* p, std::size_t n, bool terminate) {
     into.clear();
     if (!p) return true;
@@ -222,8 +234,8 @@ __attribute__((visibility("default"))) void kelStreamDefaultOptions(KelStreamOpt
     options->contentSize = -1;
 }
 
-__attribute__((visibility("default"))) const char* kelStreamResultText(KelStreamResult result) {
-    switch (result) {
+__attribute__((visibility("default"))) const char* kelStreamResultText(KelStreamResult resultArg) {
+    switch (valueOf(resultArg)) {
     case kelStreamOk: return "ok";
     case kelStreamEnd: return "end of stream";
     case kelStreamFlushed: return "flushed";
@@ -251,15 +263,20 @@ __attribute__((visibility("default"))) KelStreamFormat kelStreamDetectFormat(con
     return needMore ? kelFormatAuto : f;
 }
 
-__attribute__((visibility("default"))) KelStreamResult kelStreamCreate(KelStream** stream, KelStreamFormat format,
-                                                                       KelStreamDirection direction,
+__attribute__((visibility("default"))) KelStreamResult kelStreamCreate(KelStream** stream, KelStreamFormat formatArg,
+                                                                       KelStreamDirection directionArg,
                                                                        const KelStreamOptions* options) {
     if (!stream) return kelStreamErrArgument;
     *stream = nullptr;
+    const int formatValue = valueOf(formatArg), directionValue = valueOf(directionArg);
+    if (!validFormat(formatValue) || (directionValue != kelCompress && directionValue != kelDecompress)) {
+        return kelStreamErrArgument;
+    }
+    const KelStreamFormat format = KelStreamFormat(formatValue);
+    const KelStreamDirection direction = KelStreamDirection(directionValue);
     KelStreamOptions o;
     kelStreamDefaultOptions(&o);
     if (options) o = *options;
-    if (direction != kelCompress && direction != kelDecompress) return kelStreamErrArgument;
     if (!(isCompressibleFormat(format) || (format == kelFormatAuto && direction == kelDecompress))) {
         return kelStreamErrArgument;
     }
@@ -297,15 +314,17 @@ __attribute__((visibility("default"))) KelStreamResult kelStreamCreate(KelStream
 
 __attribute__((visibility("default"))) KelStreamResult kelStreamProcess(KelStream* stream, const void* src,
                                                                         std::size_t* srcLen, void* dst,
-                                                                        std::size_t* dstLen, KelStreamFlush flush) {
+                                                                        std::size_t* dstLen, KelStreamFlush flushArg) {
     if (!stream || !srcLen || !dstLen) return kelStreamErrArgument;
+    const int flushValue = valueOf(flushArg);
     std::size_t inLen = *srcLen, room = *dstLen;
     *srcLen = 0;
     *dstLen = 0;
     if (stream->error < 0) return stream->error;
-    if ((!src && inLen) || (!dst && room) || flush < kelFlushNone || flush > kelFlushFinish) {
+    if ((!src && inLen) || (!dst && room) || flushValue < kelFlushNone || flushValue > kelFlushFinish) {
         return kelStreamErrArgument;
     }
+    const KelStreamFlush flush = KelStreamFlush(flushValue);
     if (stream->ended) {
         if (inLen) {
             stream->errorMessage = "input after the end of the stream";
@@ -386,8 +405,10 @@ __attribute__((visibility("default"))) void kelStreamFree(KelStream* stream) {
     dispose(a, stream);
 }
 
-__attribute__((visibility("default"))) std::size_t kelStreamCompressBound(KelStreamFormat format, std::size_t srcLen,
+__attribute__((visibility("default"))) std::size_t kelStreamCompressBound(KelStreamFormat formatArg, std::size_t srcLen,
                                                                           const KelStreamOptions* options) {
+    if (!validFormat(valueOf(formatArg))) return 0;
+    const KelStreamFormat format = KelStreamFormat(valueOf(formatArg));
     KelStreamOptions o;
     kelStreamDefaultOptions(&o);
     if (options) o = *options;
@@ -415,10 +436,12 @@ __attribute__((visibility("default"))) std::size_t kelStreamCompressBound(KelStr
     return bound;
 }
 
-__attribute__((visibility("default"))) KelStreamResult kelStreamCompress(KelStreamFormat format, const void* src,
+__attribute__((visibility("default"))) KelStreamResult kelStreamCompress(KelStreamFormat formatArg, const void* src,
                                                                          std::size_t srcLen, void* dst,
                                                                          std::size_t* dstLen,
                                                                          const KelStreamOptions* options) {
+    if (!validFormat(valueOf(formatArg))) return kelStreamErrArgument;
+    const KelStreamFormat format = KelStreamFormat(valueOf(formatArg));
     if (!dstLen || (!src && srcLen) || (!dst && *dstLen)) return kelStreamErrArgument;
     if (!isCompressibleFormat(format)) return kelStreamErrArgument;
     KelStream* s = nullptr;
@@ -479,10 +502,12 @@ KelStreamResult decompressAll(KelStream* s, const std::uint8_t* in, std::size_t 
 
 extern "C" {
 
-__attribute__((visibility("default"))) KelStreamResult kelStreamDecompress(KelStreamFormat format, const void* src,
+__attribute__((visibility("default"))) KelStreamResult kelStreamDecompress(KelStreamFormat formatArg, const void* src,
                                                                            std::size_t srcLen, void* dst,
                                                                            std::size_t* dstLen,
                                                                            const KelStreamOptions* options) {
+    if (!validFormat(valueOf(formatArg))) return kelStreamErrArgument;
+    const KelStreamFormat format = KelStreamFormat(valueOf(formatArg));
     if (!dstLen || (!src && srcLen) || (!dst && *dstLen)) return kelStreamErrArgument;
     KelStream* s = nullptr;
     KelStreamResult r = kelStreamCreate(&s, format, kelDecompress, options);
@@ -496,10 +521,12 @@ __attribute__((visibility("default"))) KelStreamResult kelStreamDecompress(KelSt
     return r;
 }
 
-__attribute__((visibility("default"))) KelStreamResult kelStreamDecompressAlloc(KelStreamFormat format,
+__attribute__((visibility("default"))) KelStreamResult kelStreamDecompressAlloc(KelStreamFormat formatArg,
                                                                                 const void* src, std::size_t srcLen,
                                                                                 void** dst, std::size_t* dstLen,
                                                                                 const KelStreamOptions* options) {
+    if (!validFormat(valueOf(formatArg))) return kelStreamErrArgument;
+    const KelStreamFormat format = KelStreamFormat(valueOf(formatArg));
     if (!dst || !dstLen || (!src && srcLen)) return kelStreamErrArgument;
     *dst = nullptr;
     *dstLen = 0;

@@ -42,6 +42,20 @@ TEST(KelStreamApi, RejectsBadArgumentsWithoutTouchingOutputs) {
     EXPECT_EQ(kelStreamCreate(&s, kelFormatGzip, kelCompress, &o), kelStreamErrArgument);
     EXPECT_EQ(kelStreamProcess(nullptr, nullptr, nullptr, nullptr, nullptr, kelFlushNone), kelStreamErrArgument);
     EXPECT_EQ(kelStreamCompressBound(kelFormatAuto, 10, nullptr), 0u);
+    // Values outside the enums, as a C caller may pass them.
+    EXPECT_EQ(kelStreamCreate(&s, kelFormatGzip, KelStreamDirection(5), nullptr), kelStreamErrArgument);
+    EXPECT_EQ(kelStreamCreate(&s, KelStreamFormat(-3), kelDecompress, nullptr), kelStreamErrArgument);
+    EXPECT_EQ(kelStreamCompressBound(KelStreamFormat(99), 10, nullptr), 0u);
+    std::uint8_t byte = 0;
+    std::size_t one = 1;
+    EXPECT_EQ(kelStreamCompress(KelStreamFormat(99), &byte, 1, &byte, &one, nullptr), kelStreamErrArgument);
+    EXPECT_EQ(kelStreamDecompress(KelStreamFormat(99), &byte, 1, &byte, &one, nullptr), kelStreamErrArgument);
+    void* grown = nullptr;
+    EXPECT_EQ(kelStreamDecompressAlloc(KelStreamFormat(99), &byte, 1, &grown, &one, nullptr), kelStreamErrArgument);
+    ASSERT_EQ(kelStreamCreate(&s, kelFormatGzip, kelCompress, nullptr), kelStreamOk);
+    std::size_t inLen = 1, outLen = 1;
+    EXPECT_EQ(kelStreamProcess(s, &byte, &inLen, &byte, &outLen, KelStreamFlush(9)), kelStreamErrArgument);
+    kelStreamFree(s);
     kelStreamFree(nullptr);
     EXPECT_STRNE(kelStreamResultText(KelStreamResult(-100)), "");
 }
