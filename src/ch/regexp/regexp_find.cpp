@@ -2163,14 +2163,24 @@ KelStatus n8_ownsRegExpFind_8u(const Kel8u* pSrc, int srcLen, RegExpState* pStat
             cur = m.ptr + m.len;
             continue;
         }
-        if (written < capacity && end - m.ptr >= 1) {
+        // After an empty match at m, a non-empty match may still start at m (x*|bc at the b of abc takes bc):
+        // it is sought at m alone, over the whole rest of the subject. Only when there is none does the search
+        // move on, by one character, so that an empty match is never reported twice at the same place.
+        if (end - m.ptr < 1) break;
+        if (written < capacity) {
             c.nonEmpty = true;
-            const Result r2 = n8_findFirst(c, m.ptr, 1, anchor);
+            const Result r2 = n8_findFirst(c, m.ptr, static_cast<Kel32s>(end - m.ptr), kAnchorStart);
             c.nonEmpty = false;
             if (r2 == kLimit) return kelStatusRegExpMatchLimit;
-            if (r2 == kMatch) copyMatch();
+            if (r2 == kMatch) {
+                const RegExpCapture m2 = n8_getCapture(c, 0);
+                copyMatch();
+                if (c.budget < 0) return kelStatusRegExpMatchLimit;
+                cur = m2.ptr + m2.len;
+                continue;
+            }
         }
-        cur = m.ptr + 1;
+        cur = m.ptr + (c.format == kRegExpFormatUtf8 ? n8_ownsGetCharSize(m.ptr, static_cast<Kel32s>(end - m.ptr)) : 1);
     }
     if (c.budget < 0) return kelStatusRegExpMatchLimit;
     *pNumFind = written;

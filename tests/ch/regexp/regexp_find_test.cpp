@@ -355,6 +355,53 @@ TEST(RegExpFind, GlobalOverCorpusAgreesWithPcre2) {
     }
 }
 
+// Patterns that can match empty, against PCRE2's own global loop: after an empty match it asks for a non-empty
+// match anchored at the same place, and only when there is none moves on by one character.
+TEST(RegExpFind, GlobalAfterEmptyMatchesAgreesWithPcre2) {
+    const char* patterns[] = {"x*|bc", "a*",         "\\b", "(?:)|\\w+", "(a?)|b",     "\\s*",   "(?=b)|b", "$|c",
+                              "a??b?", "(x*)(b|c)?", "^|a", "(?m)^|b",   "\\B|\\w\\w", ".??|..", "(?<=a)|c"};
+    const std::string subjects[] = {"", "abc", "aab bca", "a\nbc\n", "\xc3\xa9" "b\xc3\xa9", "bbb", "cab  c"};
+    for (const char* pat : patterns) {
+        Pattern p = compile(pat, "g");
+        ASSERT_EQ(p.status, kelStatusOk) << pat;
+        Pcre ref(pat, "");
+        ASSERT_NE(ref.code, nullptr) << pat;
+        const int groups = static_cast<int>(n8_loadRegExpHeader(p.state()).numGroups);
+        const int first = groups > 1 ? 1 : 0;
+        for (const std::string& s : subjects) {
+            const Kel8u* src = reinterpret_cast<const Kel8u*>(s.data());
+            int n = 256;
+            std::vector<RegExpMatchRecord> rec(n);
+            const KelStatus st = kelsRegExpFind_8u(src, static_cast<int>(s.size()), p.state(), rec.data(), &n);
+            ASSERT_EQ(st, kelStatusOk) << pat;
+            std::string ours = describe(st, src, rec.data(), n);
+            std::string want;
+            std::size_t from = 0;
+            uint32_t flags = 0;
+            for (;;) {
+                const int rc = ref.match(s, from, flags);
+                if (rc < 0) {
+                    if (flags == 0 || from >= s.size()) break;
+                    from += (static_cast<unsigned char>(s[from]) >= 0xC0) ? 2 : 1;  // the subjects' only sequences
+                    flags = 0;
+                    continue;
+                }
+                const PCRE2_SIZE* ov = pcre2_get_ovector_pointer(ref.md);
+                for (int g = first; g < groups; ++g) {
+                    if (!want.empty()) want += ' ';
+                    want += g >= rc || ov[2 * g] == PCRE2_UNSET
+                                ? "-"
+                                : std::to_string(ov[2 * g]) + "-" + std::to_string(ov[2 * g + 1]);
+                }
+                if (ov[0] == ov[1] && ov[1] >= s.size()) break;
+                flags = ov[0] == ov[1] ? (PCRE2_NOTEMPTY_ATSTART | PCRE2_ANCHORED) : 0;
+                from = ov[1];
+            }
+            EXPECT_EQ(ours, want.empty() ? "none" : want) << "/" << pat << "/g on \"" << s << "\"";
+        }
+    }
+}
+
 // A failed Init leaves no program behind, whatever it had written before failing: searches and replacements on
 // the block report a bad state until an Init succeeds, also when the block held a valid program before.
 TEST(RegExpFind, FailedInitLeavesNoSearchableProgram) {
