@@ -12,7 +12,21 @@
 
 namespace kel::app {
 
+namespace {
+
+// Whether a progress line stands on standard error: a message must erase it first, or the two run together.
+bool progressLineShown = false;
+
+void eraseProgressLine() {
+    if (!progressLineShown) return;
+    std::fprintf(stderr, "\r\033[K");
+    progressLineShown = false;
+}
+
+}  // namespace
+
 void reportError(const std::string& what) {
+    eraseProgressLine();
     std::fprintf(stderr, "kel: %s\n", what.c_str());
 }
 
@@ -150,7 +164,7 @@ Progress::Progress(std::string label, std::uint64_t totalBytes)
     : label_(std::move(label)), total_(totalBytes), start_(nowSeconds()), enabled_(isatty(STDERR_FILENO) != 0) {}
 
 Progress::~Progress() {
-    if (drawn_) std::fprintf(stderr, "\r\033[K");
+    if (drawn_) eraseProgressLine();
 }
 
 void Progress::advance(std::uint64_t bytes) {
@@ -160,6 +174,7 @@ void Progress::advance(std::uint64_t bytes) {
     if (now - start_ < 1.0 || now - lastDraw_ < 0.25) return;
     lastDraw_ = now;
     drawn_ = true;
+    progressLineShown = true;
     if (total_ > 0) {
         std::fprintf(stderr, "\rkel: %s: %3u%%", label_.c_str(),
                      unsigned(done_ * 100 / total_ > 100 ? 100 : done_ * 100 / total_));
