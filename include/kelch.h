@@ -547,7 +547,7 @@ KelStatus kelsRegExpInit(const char* pPattern, const char* pOptions, RegExpState
  * Each search may evaluate at most matchLimit nodes along its backtracking paths and nest at most matchLimit / 4
  * evaluations; beyond either it fails with kelStatusRegExpMatchLimit. Independently of the limit, a search also
  * fails with kelStatusRegExpMatchLimit when its backtracking stack is full or when it has made more than
- * 10 * min(matchLimit, 1000000) + 100000 + 16 * (subject length) backtracking steps (choices recorded or
+ * 10 * min(matchLimit, 1000000) + 100000 + 8 * (subject length) backtracking steps (choices recorded or
  * revisited, group iterations, repetitions, and each try of what follows a repeated item, also one passed over at
  * once). The backtracking stack holds 32-byte entries: 256 on the native stack
  * plus those that fit in the state's scratch areas this pattern leaves unused (32 bytes for each nesting level
