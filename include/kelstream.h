@@ -252,10 +252,10 @@ KelStreamResult kelStreamCreate(KelStream** stream, KelStreamFormat format, KelS
  * Compression: kelFlushNone buffers as the format needs. kelFlushSync ends the current block (gzip/zlib/raw: an
  * empty stored block after it, as zlib's Z_SYNC_FLUSH; bzip2: the block ends, as libbz2's BZ_FLUSH, but up to 7 of
  * its bits stay back until the next block or the end, since bzip2 blocks are not byte-aligned; LZ4 and lzop: the
- * block ends; LZSS:
- * the bits so far are byte-aligned only at the end, so sync is the same as none); call again with kelFlushSync
- * (and no new input) until kelStreamFlushed. kelFlushFinish compresses the rest and writes the end; call again
- * with kelFlushFinish until kelStreamEnd. After kelStreamEnd a compressor accepts nothing until kelStreamReset.
+ * block ends; LZSS: the bits so far are byte-aligned only at the end, so sync is the same as none); call again
+ * with kelFlushSync (and no new input) until kelStreamFlushed. kelFlushFinish compresses the rest and writes the
+ * end; call again with kelFlushFinish until kelStreamEnd. After kelStreamEnd a compressor accepts nothing until
+ * kelStreamReset. With threads > 1 (gzip, bzip2, lz4) a sync flush ends the current piece as a complete member.
  *
  * Decompression: pass kelFlushFinish once the input given is the last: an incomplete stream then gives
  * kelStreamErrTruncated. kelStreamEnd means every member is verified; bytes after the stream are left unconsumed
