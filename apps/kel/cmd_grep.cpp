@@ -692,7 +692,7 @@ int cmdGrep(int argc, char** argv) {
     std::vector<std::string> patterns, operands;
     bool patternGiven = false, noName = false, withName = false, derefRecursive = false;
     std::string colorWhen = "auto";
-    const std::vector<OptionSpec> specs = {
+    const std::vector<OptionRule> rules = {
         {'e', "regexp", nullptr, true,
          [&](const std::string& v) {
              addPatterns(v, &patterns);
@@ -729,7 +729,7 @@ int cmdGrep(int argc, char** argv) {
          },
          true},
     };
-    const int end = parseCommandLine(argc, argv, "grep", specs, printGrepUsage, &operands);
+    const int end = parseCommandLine(argc, argv, "grep", rules, printGrepUsage, &operands);
     if (end >= 0) return end;
     if (derefRecursive) walk.recursive = walk.followLinks = true;
     // The later of -H and -h would win in grep; given together here, -h does.

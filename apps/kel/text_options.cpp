@@ -15,17 +15,17 @@ namespace kel::app {
 
 namespace {
 
-bool applyOption(const OptionSpec& spec, const std::string& value) {
-    if (spec.flag) {
-        *spec.flag = true;
+bool applyOption(const OptionRule& rule, const std::string& value) {
+    if (rule.flag) {
+        *rule.flag = true;
         return true;
     }
-    return spec.action(value);
+    return rule.action(value);
 }
 
 }  // namespace
 
-int parseCommandLine(int argc, char** argv, const std::string& command, const std::vector<OptionSpec>& specs,
+int parseCommandLine(int argc, char** argv, const std::string& command, const std::vector<OptionRule>& rules,
                      void (*printUsage)(std::FILE*), std::vector<std::string>* pOperands) {
     bool optionsDone = false;
     for (int i = 1; i < argc; ++i) {
@@ -45,42 +45,42 @@ int parseCommandLine(int argc, char** argv, const std::string& command, const st
         if (a[1] == '-') {
             const size_t eq = a.find('=');
             const std::string name = a.substr(2, eq == std::string::npos ? std::string::npos : eq - 2);
-            const OptionSpec* spec = nullptr;
-            for (const OptionSpec& s : specs) {
-                if (s.longName && name == s.longName) spec = &s;
+            const OptionRule* rule = nullptr;
+            for (const OptionRule& s : rules) {
+                if (s.longName && name == s.longName) rule = &s;
             }
-            if (!spec) {
+            if (!rule) {
                 reportError(command + ": unknown option '" + a + "'");
                 return kExitUsage;
             }
             std::string value;
             if (eq != std::string::npos) {
-                if (!spec->takesValue && !spec->optionalValue) {
+                if (!rule->takesValue && !rule->optionalValue) {
                     reportError(command + ": option '--" + name + "' takes no value");
                     return kExitUsage;
                 }
                 value = a.substr(eq + 1);
-            } else if (spec->takesValue) {
+            } else if (rule->takesValue) {
                 if (i + 1 >= argc) {
                     reportError(command + ": option '" + a + "' requires a value");
                     return kExitUsage;
                 }
                 value = argv[++i];
             }
-            if (!applyOption(*spec, value)) return kExitUsage;
+            if (!applyOption(*rule, value)) return kExitUsage;
             continue;
         }
         for (size_t k = 1; k < a.size(); ++k) {
-            const OptionSpec* spec = nullptr;
-            for (const OptionSpec& s : specs) {
-                if (s.shortName && s.shortName == a[k]) spec = &s;
+            const OptionRule* rule = nullptr;
+            for (const OptionRule& s : rules) {
+                if (s.shortName && s.shortName == a[k]) rule = &s;
             }
-            if (!spec) {
+            if (!rule) {
                 reportError(command + ": unknown option '-" + std::string(1, a[k]) + "'");
                 return kExitUsage;
             }
             std::string value;
-            if (spec->takesValue) {
+            if (rule->takesValue) {
                 if (k + 1 < a.size()) {
                     value = a.substr(k + 1);
                 } else if (i + 1 < argc) {
@@ -91,7 +91,7 @@ int parseCommandLine(int argc, char** argv, const std::string& command, const st
                 }
                 k = a.size();
             }
-            if (!applyOption(*spec, value)) return kExitUsage;
+            if (!applyOption(*rule, value)) return kExitUsage;
         }
     }
     return -1;

@@ -16,7 +16,7 @@ namespace kel::app {
 // One option of a command: a short letter (0 for none) and a long name (null for none). A plain switch sets *flag;
 // any other option runs action with its value (empty for an option without one), which returns false to refuse it
 // (after reporting why). optionalValue: a long option that may stand alone or take "=VALUE" ("--color[=WHEN]").
-struct OptionSpec {
+struct OptionRule {
     char shortName;
     const char* longName;
     bool* flag;
@@ -30,7 +30,7 @@ struct OptionSpec {
 // take theirs after `=` or as the next word, and a lone `-` is an operand (standard input). `--help` prints the
 // usage on stdout. Returns -1 when the command is to go on with *pOperands, else the status to end with: 0 after
 // --help, 2 after an unknown option, a missing value or a refused one ("kel: COMMAND: ..." on stderr).
-int parseCommandLine(int argc, char** argv, const std::string& command, const std::vector<OptionSpec>& specs,
+int parseCommandLine(int argc, char** argv, const std::string& command, const std::vector<OptionRule>& rules,
                      void (*printUsage)(std::FILE*), std::vector<std::string>* pOperands);
 
 // The name under which an input is shown: "(standard input)" for "-", as grep names it, else the name itself.
