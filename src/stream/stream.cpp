@@ -6,30 +6,6 @@
 
 namespace kel::stream {
 
-Allocator Allocator::from(const KelStreamOptions& options) {
-    Allocator a;
-    if (options.alloc && options.free) {
-        a.allocFn = options.alloc;
-        a.freeFn = options.free;
-        a.opaque = options.opaque;
-    }
-    return a;
-}
-
-void* Allocator::get(std::size_t nBytes) const {
-    if (nBytes == 0) nBytes = 1;
-    return allocFn ? allocFn(opaque, nBytes) : std::malloc(nBytes);
-}
-
-void Allocator::put(void* p) const {
-    if (!p) return;
-    if (freeFn) {
-        freeFn(opaque, p);
-    } else {
-        std::free(p);
-    }
-}
-
 namespace {
 
 bool isCompressibleFormat(KelStreamFormat f) { return f >= kelFormatGzip && f <= kelFormatLzss; }
