@@ -7,6 +7,9 @@ install(TARGETS keldcn8 kelchn8 kelstream EXPORT kelTargets
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
         RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# The drop-in zlib and libbz2 go to a directory of their own, where only `kel run` (or an explicit library path)
+# finds them: installed beside the system's libraries they would replace them for every program.
+install(TARGETS kelz kelbz2 LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/kel)
 install(FILES ${PROJECT_SOURCE_DIR}/include/kelbase.h ${PROJECT_SOURCE_DIR}/include/keldc.h
               ${PROJECT_SOURCE_DIR}/include/kelch.h ${PROJECT_SOURCE_DIR}/include/kelstream.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})

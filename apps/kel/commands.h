@@ -14,5 +14,6 @@ int cmdFind(int argc, char** argv);
 int cmdRegex(int argc, char** argv);
 int cmdGrep(int argc, char** argv);
 int cmdReplace(int argc, char** argv);
+int cmdRun(int argc, char** argv);
 
 }  // namespace kel::app

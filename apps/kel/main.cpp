@@ -22,6 +22,7 @@ constexpr Subcommand kSubcommands[] = {
     {"iconv", kel::app::cmdIconv, "convert text between UTF-8, UTF-16LE and UTF-16BE"},
     {"regex", kel::app::cmdRegex, "compile a regular expression and list its node program (--dump)"},
     {"replace", kel::app::cmdReplace, "replace regular-expression matches in files and print the text"},
+    {"run", kel::app::cmdRun, "run a program with kel's zlib and libbz2 preloaded (kel run -- COMMAND...)"},
     {"sum", kel::app::cmdSum, "print Adler-32 / CRC-32 / CRC-32C / bzip2 CRC checksums of files"},
     {"version", kel::app::cmdVersion, "print the versions of kel and both libraries (also kel --version)"},
 };
