@@ -7,14 +7,37 @@ set -euo pipefail
 packages=(cmake make g++ clang libclang-rt-14-dev binutils python3 pkg-config
           googletest libgtest-dev libbenchmark-dev
           zlib1g-dev libdeflate-dev liblz4-dev libbz2-dev liblzo2-dev libpcre2-dev libre2-dev libdivsufsort-dev
-          gzip bzip2 lz4 lzop groff-base)
+          gzip bzip2 lz4 lzop groff-base libpython3.11-testsuite dpkg-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo=sudo
 export DEBIAN_FRONTEND=noninteractive
-$sudo apt-get update -qq
-$sudo apt-get install -y -qq "${missing[@]}"
+if [ ${#missing[@]} -gt 0 ]; then
+  $sudo apt-get update -qq
+  $sudo apt-get install -y -qq "${missing[@]}"
+fi
+
+# zlib's own test programs (example.c, minigzip.c) come from Debian's source package; the tests build them
+# against libkelz. Fetched once into a fixed place outside the checkout.
+zlibSource=${KEL_ZLIB_SOURCE:-/var/cache/kel/zlib-source}
+if [ ! -f "$zlibSource/test/example.c" ]; then
+  if ! apt-get source --print-uris zlib >/dev/null 2>&1; then
+    $sudo tee /etc/apt/sources.list.d/kel-deb-src.sources >/dev/null <<'SOURCES'
+Types: deb-src
+URIs: http://deb.debian.org/debian
+Suites: bookworm
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+SOURCES
+    $sudo apt-get update -qq
+  fi
+  fetch=$(mktemp -d)
+  (cd "$fetch" && apt-get source -qq zlib >/dev/null 2>&1)
+  $sudo mkdir -p "$(dirname "$zlibSource")"
+  $sudo rm -rf "$zlibSource"
+  $sudo mv "$fetch"/zlib-*/ "$zlibSource"
+  rm -rf "$fetch"
+fi
