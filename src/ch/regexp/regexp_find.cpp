@@ -36,7 +36,11 @@ constexpr long long kMaxLimitForSteps = 1000000;
 constexpr long long kStepsPerByte = 8;
 constexpr long long kStepsFloor = 100000;
 
-constexpr int kClassMaps = 4;
+// Byte tables of classes: up to kClassMaps distinct tables, shared by up to kClassNodes class nodes (a pattern
+// such as an IPv4 octet repeats [0-9] many times). Nodes below kIndexedNodes find theirs in one load.
+constexpr int kClassMaps = 16;
+constexpr int kClassNodes = 64;
+constexpr Kel32s kIndexedNodes = 256;
 constexpr int kPossSlots = 32;  // remembered answers of n8_possessive
 constexpr int kLevelSlots = 8;  // remembered nesting levels of single-item loops
 constexpr Kel32s kNativeEntries = kRegExpNativeStackEntries;
@@ -74,9 +78,25 @@ struct Ctx {
     const bool* leadRun;  // byte table of the unbounded greedy loop every attempt starts with, or null
     RegExpPairFilter pair;
     Kel32s reqByte;  // a byte every match contains at or after its start, or -1
+    // A case-sensitive literal byte every match has at offset fixedAt from its start whenever the bytes before it
+    // are ASCII (they are taken by fixed counts of one-byte items); fixedAt -1: none.
+    Kel32s fixedAt;
+    Kel32s fixedByte;
+    // A program that opens with (X+)Y+\g, X and Y disjoint byte tables and \g a case-sensitive back-reference to
+    // that group (as (\w+)\s+\1): the tables, Y's minimum, and the ASCII X run [repFrom, repEnd) last measured
+    // with the Y run after it ending at repNext (repFrom null: none measured since the end of the subject moved).
+    const bool* repX;
+    const bool* repY;
+    Kel32s repYMin;
+    const Kel8u* repFrom;
+    const Kel8u* repEnd;
+    const Kel8u* repNext;
     // Byte tables of the first classes whose members are all byte tests. Such members look at the first byte of
     // the character only, so a table answers for any byte; the class still consumes the whole character.
-    Kel32s classNode[kClassMaps];
+    Kel32s classNode[kClassNodes];
+    Kel8u classNodeMap[kClassNodes];
+    Kel32s numClassNodes;
+    Kel8u classSlot[kIndexedNodes];  // 1 + the table of node i, 0 for none
     bool classMap[kClassMaps][256];
     Kel32s numClassMaps;
     bool topAlternation;  // the program has an Alternation of level 0
@@ -110,8 +130,9 @@ struct Ctx {
 };
 
 inline const bool* n8_classMapOf(const Ctx& c, Kel32s i) {
-    for (Kel32s k = 0; k < c.numClassMaps; ++k) {
-        if (c.classNode[k] == i) return c.classMap[k];
+    if (i < kIndexedNodes) return c.classSlot[i] ? c.classMap[c.classSlot[i] - 1] : nullptr;
+    for (Kel32s k = 0; k < c.numClassNodes; ++k) {
+        if (c.classNode[k] == i) return c.classMap[c.classNodeMap[k]];
     }
     return nullptr;
 }
@@ -974,12 +995,19 @@ inline Kel32s n8_quantIndex(const RegExpNode& n, Kel32s i) {
 }
 
 // A literal byte that the rest after a quantifier must start with, or -1; lets the loops skip hopeless attempts.
+// A case-sensitive back-reference to a non-empty capture starts with the capture's first byte; a try it fails
+// at once is passed over only while that evaluation could not meet the depth limit (D >= 0), where trying it
+// would charge one evaluation, fail and restore it.
 Kel32s n8_nextByte(const Ctx& c, Kel32s next) {
     if (next >= c.numNodes) return -1;
     const RegExpNode nn = n8_node(c, next);
-    if ((nn.kind == kNodeLetter || nn.kind == kNodeString) && !n8_caseless(nn.opts) &&
-        !(next + 1 < c.numNodes && n8_isQuantifierNode(n8_node(c, next + 1).kind))) {
+    if (next + 1 < c.numNodes && n8_isQuantifierNode(n8_node(c, next + 1).kind)) return -1;
+    if ((nn.kind == kNodeLetter || nn.kind == kNodeString) && !n8_caseless(nn.opts)) {
         return nn.kind == kNodeLetter ? nn.a : nn.ptr[0];
+    }
+    if (nn.kind == kNodeBackReference && !n8_caseless(nn.opts) && c.depth >= 0 && nn.a < c.numGroups) {
+        const RegExpCapture g = n8_getCapture(c, nn.a);
+        if (g.ptr && g.len > 0) return g.ptr[0];
     }
     return -1;
 }
@@ -1270,6 +1298,26 @@ bool n8_lazyTry(Ctx& c, Kel32s i, const RegExpNode& item, Kel32s max, Kel32s nex
     }
 }
 
+// Repetitions of a table item taken from *pPos: at most `room`, stopping at `end` or at the first character whose
+// lead byte the table rejects; *pPos moves past them. ASCII bytes are one repetition each and are taken in a tight
+// loop; a non-ASCII lead byte the table accepts takes its whole character.
+inline Kel32s n8_tableRun(const bool* table, const Kel8u** pPos, const Kel8u* end, Kel32s room) {
+    const Kel8u* pos = *pPos;
+    Kel32s taken = 0;
+    for (;;) {
+        const Kel8u* lim = end - pos > room - taken ? pos + (room - taken) : end;
+        const Kel8u* q = pos;
+        while (q < lim && *q < 0x80 && table[*q]) ++q;
+        taken += static_cast<Kel32s>(q - pos);
+        pos = q;
+        if (pos == lim || !table[*pos]) break;
+        pos += n8_charSize(pos, static_cast<Kel32s>(end - pos));
+        ++taken;
+    }
+    *pPos = pos;
+    return taken;
+}
+
 // A quantified single item at node i (its quantifier at qi) from p.
 bool n8_repeatEnter(Ctx& c, Kel32s i, const RegExpNode& n, Kel32s qi, const Kel8u* p, Go& go) {
     if (++c.steps > c.stepCap) {
@@ -1303,10 +1351,7 @@ bool n8_repeatEnter(Ctx& c, Kel32s i, const RegExpNode& n, Kel32s qi, const Kel8
                         : item.kind == kNodeCharacterClass ? n8_classMapOf(c, i)
                                                            : nullptr;
     if (table) {
-        while (count < min && pos < c.end && table[*pos]) {
-            pos += *pos < 0x80 ? 1 : n8_charSize(pos, static_cast<Kel32s>(c.end - pos));
-            ++count;
-        }
+        count = n8_tableRun(table, &pos, c.end, min);
         if (count < min) return false;
     }
     while (count < min) {
@@ -1346,10 +1391,7 @@ bool n8_repeatEnter(Ctx& c, Kel32s i, const RegExpNode& n, Kel32s qi, const Kel8
             ++count;
         }
     } else if (table) {
-        while (count < max && pos < c.end && table[*pos]) {
-            pos += *pos < 0x80 ? 1 : n8_charSize(pos, static_cast<Kel32s>(c.end - pos));
-            ++count;
-        }
+        count += n8_tableRun(table, &pos, c.end, max - count);
     } else {
         while (count < max && pos < c.end) {
             const Kel32s l = n8_matchOne(c, i, item, pos);
@@ -1825,6 +1867,122 @@ const bool* n8_leadRun(const Ctx& c) {
     return nullptr;
 }
 
+// Items a start position is checked through for its fixed-offset literal: few enough that the attempt the check
+// replaces passes fewer than kSkipDepth evaluations.
+constexpr Kel32s kFixedItems = kSkipDepth / 2;
+
+// Finds the literal of Ctx::fixedAt: the program runs, from node 0 and without alternatives, through anchors and
+// items that take one ASCII byte per repetition (Letter, OneByte, `.` and escapes, byte-table classes), each once
+// or a fixed number of times, to a case-sensitive Letter or String. Over ASCII bytes such items are one byte each
+// and leave no choice, so an attempt whose byte at the literal's offset differs fails, at that item or before.
+void n8_fixedLiteral(Ctx& c) {
+    c.fixedAt = -1;
+    if (c.topAlternation) return;
+    Kel32s offset = 0;
+    Kel32s j = 0;
+    for (Kel32s items = 0; j < c.numNodes && items < kFixedItems; ++items) {
+        const RegExpNode n = n8_node(c, j);
+        const Kel32s qi = n8_quantIndex(n, j);
+        const bool quantified = qi < c.numNodes && n8_isQuantifierNode(n8_node(c, qi).kind);
+        if (n.kind == kNodePosition) {
+            if (quantified) return;
+            ++j;
+            continue;
+        }
+        if ((n.kind == kNodeLetter || n.kind == kNodeString) && !n8_caseless(n.opts) && !quantified) {
+            c.fixedAt = offset;
+            c.fixedByte = n.kind == kNodeLetter ? n.a : n.ptr[0];
+            return;
+        }
+        const bool oneByte = n.kind == kNodeLetter || n.kind == kNodeOneByte ||
+                             (n.kind == kNodeLetterRange && n8_rangeTableOf(n.a, n.opts)) ||
+                             (n.kind == kNodeCharacterClass && n8_classMapOf(c, j));
+        if (!oneByte) return;
+        Kel32s count = 1;
+        if (quantified) {
+            const RegExpNode q = n8_node(c, qi);
+            if (q.a != q.b) return;
+            count = q.a;
+        }
+        if (count > kFixedItems) return;
+        offset += count;
+        j = quantified ? qi + 1 : qi;
+    }
+}
+
+// Whether an attempt at p fails by the fixed-offset literal (p < end).
+inline bool n8_fixedLiteralFails(const Ctx& c, const Kel8u* p) {
+    if (c.end - p <= c.fixedAt) return true;
+    for (Kel32s k = 0; k < c.fixedAt; ++k) {
+        if (p[k] >= 0x80) return false;
+    }
+    return p[c.fixedAt] != c.fixedByte;
+}
+
+// The byte table of the greedy item at node j with no maximum, and its minimum; null when node j is not one.
+const bool* n8_unboundedTable(const Ctx& c, Kel32s j, Kel32s* pMin, Kel32s* pAfter) {
+    if (j >= c.numNodes) return nullptr;
+    const RegExpNode n = n8_node(c, j);
+    const bool* table = n.kind == kNodeLetterRange      ? n8_rangeTableOf(n.a, n.opts)
+                        : n.kind == kNodeCharacterClass ? n8_classMapOf(c, j)
+                                                        : nullptr;
+    const Kel32s qi = n8_quantIndex(n, j);
+    if (!table || qi >= c.numNodes) return nullptr;
+    const RegExpNode q = n8_node(c, qi);
+    if (q.kind != kNodeQuantifierMax || q.b != kQuantifierInfinity) return nullptr;
+    *pMin = q.a;
+    *pAfter = qi + 1;
+    return table;
+}
+
+// Recognises the (X+)Y+\g opening of Ctx::repX. An attempt at p inside an ASCII run of X bytes that ends at e,
+// followed by Y bytes up to t, has one way to go: X gives back nothing that Y could take (a give-back leaves an X
+// byte, which Y rejects), Y gives back nothing that \g could take (\g starts with p's X byte), so the group is
+// [p, e) and \g is tried at t alone. Where [t, t + (e - p)) differs from [p, e), the attempt fails.
+void n8_repeatedRun(Ctx& c) {
+    c.repX = nullptr;
+    if (c.topAlternation || c.numNodes < 1) return;
+    const RegExpNode open = n8_node(c, 0);
+    if (open.kind != kNodeGrouping) return;
+    const GroupInfo g = n8_groupInfo(c, 0);
+    if (g.min != 1 || g.max != 1 || g.after != g.close + 1) return;
+    Kel32s xMin = 0, yMin = 0, afterX = 0, afterY = 0;
+    const bool* x = n8_unboundedTable(c, 1, &xMin, &afterX);
+    if (!x || xMin != 1 || afterX != g.close) return;
+    const bool* y = n8_unboundedTable(c, g.after, &yMin, &afterY);
+    if (!y || yMin < 1 || afterY >= c.numNodes || !n8_disjoint(x, y)) return;
+    const RegExpNode ref = n8_node(c, afterY);
+    if (ref.kind != kNodeBackReference || ref.a != g.capture || n8_caseless(ref.opts)) return;
+    if (afterY + 1 < c.numNodes && n8_isQuantifierNode(n8_node(c, afterY + 1).kind)) return;
+    c.repX = x;
+    c.repY = y;
+    c.repYMin = yMin;
+}
+
+// Whether the attempt at p (p < end) fails by the rule of n8_repeatedRun. The runs are measured over ASCII bytes
+// only; a run that goes on with a non-ASCII character decides nothing. The attempt would pass a few nodes and
+// give Y back up to t - e times: the skip needs the depth for all of them.
+bool n8_repeatedRunFails(Ctx& c, const Kel8u* p) {
+    if (!(c.repFrom && p >= c.repFrom && p < c.repEnd)) {
+        if (*p >= 0x80 || !c.repX[*p]) return false;
+        const Kel8u* e = p;
+        while (e < c.end && *e < 0x80 && c.repX[*e]) ++e;
+        if (e < c.end && *e >= 0x80 && c.repX[*e]) return false;
+        const Kel8u* t = e;
+        while (t < c.end && *t < 0x80 && c.repY[*t]) ++t;
+        if (t < c.end && *t >= 0x80 && c.repY[*t]) return false;
+        c.repFrom = p;
+        c.repEnd = e;
+        c.repNext = t;
+    }
+    const long spaces = c.repNext - c.repEnd;
+    if (c.depth < kSkipDepth + 2 * spaces) return false;
+    if (spaces < c.repYMin) return true;
+    const long len = c.repEnd - p;
+    if (c.end - c.repNext < len) return true;
+    return __builtin_memcmp(p, c.repNext, static_cast<unsigned long>(len)) != 0;
+}
+
 // Start-position loop over [s, s + n): kMatch with capture record 0 set, kFail, or kLimit.
 Result n8_findFirst(Ctx& c, const Kel8u* s, Kel32s n, Anchor anchor) {
     if (c.depth < 0) return kLimit;
@@ -1832,6 +1990,7 @@ Result n8_findFirst(Ctx& c, const Kel8u* s, Kel32s n, Anchor anchor) {
     const Kel8u* end = s + n;
     c.end = end;
     c.numRuns = 0;
+    c.repFrom = nullptr;
     Result result = kFail;
     const Kel8u* req = nullptr;  // next occurrence of reqByte at or after the position, when known
     const bool deep = c.depth >= kSkipDepth;
@@ -1882,7 +2041,10 @@ Result n8_findFirst(Ctx& c, const Kel8u* s, Kel32s n, Anchor anchor) {
         // A position where every alternative fails at its first node needs no attempt (nothing it would charge
         // or change outlives it).
         bool worth = c.depth < 0 || c.numNodes == 0;
-        for (Kel32s from = 0; !worth;) {
+        const bool fixedFails =
+            !worth && deep && p < end &&
+            ((c.fixedAt > 0 && n8_fixedLiteralFails(c, p)) || (c.repX && n8_repeatedRunFails(c, p)));
+        for (Kel32s from = 0; !worth && !fixedFails;) {
             worth = n8_viable(c, from, p);
             const Kel32s alt = c.topAlternation ? n8_nextAlternative(c, from, c.numNodes) : -1;
             if (alt < 0) break;
@@ -2028,7 +2190,7 @@ KelStatus n8_ownsRegExpFind_8u(const Kel8u* pSrc, int srcLen, RegExpState* pStat
         const RegExpNode n0 = n8_node(c, 0);
         c.leadLiteral = (n0.kind == kNodeLetter || n0.kind == kNodeString) && !n8_caseless(n0.opts);
     }
-    for (Kel32s i = 0; i < c.numNodes && c.numClassMaps < kClassMaps; ++i) {
+    for (Kel32s i = 0; i < c.numNodes && c.numClassNodes < kClassNodes; ++i) {
         const RegExpNode n = n8_node(c, i);
         if (n.kind != kNodeCharacterClass) continue;
         bool bytesOnly = true;
@@ -2038,14 +2200,22 @@ KelStatus n8_ownsRegExpFind_8u(const Kel8u* pSrc, int srcLen, RegExpState* pStat
                         (m.kind == kNodeClassRange && m.a < 256 && m.b < 256);
         }
         if (!bytesOnly) continue;
-        bool* map = c.classMap[c.numClassMaps];
+        bool map[256];
         for (int b = 0; b < 256; ++b) {
             const Kel8u one = static_cast<Kel8u>(b);
             bool hit = false;
             for (Kel32s k = 1; k <= n.b && !hit; ++k) hit = n8_classMember(c, n8_node(c, i + k), n.opts, &one, 1);
             map[b] = hit != (n.a == -1);
         }
-        c.classNode[c.numClassMaps++] = i;
+        Kel32s slot = 0;
+        while (slot < c.numClassMaps && __builtin_memcmp(c.classMap[slot], map, sizeof map) != 0) ++slot;
+        if (slot == c.numClassMaps) {
+            if (slot == kClassMaps) continue;
+            __builtin_memcpy(c.classMap[c.numClassMaps++], map, sizeof map);
+        }
+        if (i < kIndexedNodes) c.classSlot[i] = static_cast<Kel8u>(slot + 1);
+        c.classNode[c.numClassNodes] = i;
+        c.classNodeMap[c.numClassNodes++] = static_cast<Kel8u>(slot);
     }
     for (Kel32s i = 0; i < c.numNodes && c.reqByte < 0 && n8_nextAlternative(c, 0, c.numNodes) < 0;) {
         const RegExpNode n = n8_node(c, i);
@@ -2070,6 +2240,8 @@ KelStatus n8_ownsRegExpFind_8u(const Kel8u* pSrc, int srcLen, RegExpState* pStat
         n8_regExpPairFilterInit(&c.pair, c.first, c.usePair ? second : nullptr);
     }
     c.lineLead = n8_lineLead(c);
+    n8_fixedLiteral(c);
+    n8_repeatedRun(c);
     c.leadRun = n8_leadRun(c);
 
     // A required last literal bounds where any match can end; a look-ahead could still read past it.
