@@ -55,6 +55,15 @@ struct RunMemo {
     Kel32s end;    // where the item stopped matching
 };
 
+// One item of the start chain: a run of ASCII bytes from `table`, min..max of them (max kQuantifierInfinity: no
+// bound); `forced` when the next item must take a byte and no byte of this table can start it.
+constexpr int kChainItems = 16;
+struct ChainItem {
+    const bool* table;
+    Kel32s min, max;
+    bool forced;
+};
+
 struct Ctx {
     RegExpState* state;
     const Kel8u* subjectStart;
@@ -91,6 +100,11 @@ struct Ctx {
     const Kel8u* repFrom;
     const Kel8u* repEnd;
     const Kel8u* repNext;
+    // The chain of Ctx: items every match takes in order from its start (see n8_buildChain).
+    ChainItem chain[kChainItems];
+    bool chainTable[kChainItems][256];
+    Kel32s chainLen;
+    Kel32s chainSpan;  // node evaluations a path through the chain can make
     // Byte tables of the first classes whose members are all byte tests. Such members look at the first byte of
     // the character only, so a table answers for any byte; the class still consumes the whole character.
     Kel32s classNode[kClassNodes];
@@ -1983,6 +1997,194 @@ bool n8_repeatedRunFails(Ctx& c, const Kel8u* p) {
     return __builtin_memcmp(p, c.repNext, static_cast<unsigned long>(len)) != 0;
 }
 
+// ---- The start chain ------------------------------------------------------------------------------------------
+//
+// Many programs open with a fixed sequence of runs: (?:[A-Z][a-z]+\s+){2,} takes an upper-case letter, lower-case
+// letters, white space, an upper-case letter, ... and an IPv4 address takes an octet (one to three digits, however
+// its alternatives split them), a dot, an octet, ... Over ASCII bytes each item of such a chain consumes min..max
+// bytes of its table. Where one item's table is disjoint from the next item's, and the next must take a byte, the
+// item ends exactly where its run of table bytes ends: stopping earlier leaves a byte the next item rejects,
+// going further takes a byte the item rejects. So a start position can be tested by scanning runs, without the
+// interpreter, and an attempt is made only where the chain holds. A failing attempt passes at most chainSpan
+// evaluations on any one path (every node of the chain once per unrolled iteration), so with that much depth in
+// hand it could not have met the limit, and skipping it changes no outcome.
+
+constexpr Kel32s kChainMaxSpan = 256;
+constexpr int kChainNesting = 4;
+
+// Length bounds and byte union of the content [from, close) of a group, as one chain item: every way through
+// it takes minLen..maxLen ASCII bytes of `table`. False when some node is not a plain item or zero-width anchor.
+bool n8_summarize(const Ctx& c, Kel32s from, Kel32s close, bool* table, Kel32s* pMin, Kel32s* pMax) {
+    Kel32s lo = kQuantifierInfinity, hi = 0;
+    for (;;) {
+        const Kel32s alt = n8_nextAlternative(c, from, close);
+        const Kel32s stop = alt < 0 ? close : alt;
+        Kel32s altLo = 0, altHi = 0;
+        for (Kel32s j = from; j < stop;) {
+            const RegExpNode n = n8_node(c, j);
+            const Kel32s qi = n8_quantIndex(n, j);
+            const bool quantified = qi < stop && n8_isQuantifierNode(n8_node(c, qi).kind);
+            if (n.kind == kNodePosition && !quantified) {
+                ++j;
+                continue;
+            }
+            Kel32s len = 1;
+            bool own[256];
+            if (n.kind == kNodeString) {
+                if (quantified) return false;
+                len = n.b;
+                for (int b = 0; b < 256; ++b) own[b] = false;
+                for (Kel32s k = 0; k < n.b; ++k) n8_addByte(own, n.ptr[k], n8_caseless(n.opts));
+            } else if (!((n.kind == kNodeLetter || n.kind == kNodeOneByte ||
+                          (n.kind == kNodeLetterRange && n8_rangeTableOf(n.a, n.opts)) ||
+                          (n.kind == kNodeCharacterClass && n8_classMapOf(c, j))) &&
+                         n8_itemBytes(c, j, n, own))) {
+                if (n.kind != kNodeOneByte) return false;
+                for (int b = 0; b < 256; ++b) own[b] = true;
+            }
+            for (int b = 0; b < 256; ++b) table[b] = table[b] || own[b];
+            Kel32s qMin = 1, qMax = 1;
+            if (quantified) {
+                qMin = n8_node(c, qi).a;
+                qMax = n8_node(c, qi).b;
+            }
+            altLo += len * qMin;
+            altHi = (qMax == kQuantifierInfinity || altHi == kQuantifierInfinity) ? kQuantifierInfinity
+                                                                                  : altHi + len * qMax;
+            if (altLo > kChainMaxSpan) return false;
+            j = quantified ? qi + 1 : qi;
+        }
+        if (altHi > kChainMaxSpan && altHi != kQuantifierInfinity) altHi = kQuantifierInfinity;
+        lo = altLo < lo ? altLo : lo;
+        hi = altHi > hi ? altHi : hi;
+        if (alt < 0) break;
+        from = alt + 1;
+    }
+    *pMin = lo;
+    *pMax = hi;
+    return true;
+}
+
+// Walks the program from node 0 into Ctx::chain: items in order, groups that must match entered (and their
+// mandatory iterations unrolled), groups with alternatives taken whole as one item. Stops at the first node it
+// cannot follow, so the chain is always a prefix of what a match needs.
+void n8_buildChain(Ctx& c) {
+    c.chainLen = 0;
+    c.chainSpan = 0;
+    if (c.topAlternation) return;
+    struct Frame {
+        Kel32s open, left;  // mandatory iterations still to unroll after the current one
+    } frames[kChainNesting];
+    int depth = 0;
+    Kel32s j = 0;
+    while (j < c.numNodes && c.chainLen < kChainItems && c.chainSpan < kChainMaxSpan) {
+        const RegExpNode n = n8_node(c, j);
+        ++c.chainSpan;
+        if (n.kind == kNodeGroupingClose) {
+            if (depth == 0 || frames[depth - 1].open + n8_node(c, frames[depth - 1].open).b + 1 != j) break;
+            Frame& f = frames[depth - 1];
+            const GroupInfo g = n8_groupInfo(c, f.open);
+            if (f.left > 0) {
+                --f.left;
+                j = f.open + 1;
+                continue;
+            }
+            if (g.min != g.max) break;
+            --depth;
+            j = g.after;
+            continue;
+        }
+        if (n.kind == kNodeOptionSet) {
+            ++j;
+            continue;
+        }
+        const Kel32s qi = n8_quantIndex(n, j);
+        const bool quantified = qi < c.numNodes && n8_isQuantifierNode(n8_node(c, qi).kind);
+        if (n.kind == kNodePosition) {
+            if (quantified) break;
+            ++j;
+            continue;
+        }
+        if (n.kind == kNodeGrouping || n.kind == kNodeGroupingNoCapture || n.kind == kNodeGroupingOptions) {
+            const GroupInfo g = n8_groupInfo(c, j);
+            if (g.min < 1) break;
+            if (n8_nextAlternative(c, j + 1, g.close) < 0) {
+                if (depth == kChainNesting) break;
+                frames[depth++] = Frame{j, g.min - 1};
+                ++j;
+                continue;
+            }
+            if (g.max != 1) break;
+            bool* table = c.chainTable[c.chainLen];
+            for (int b = 0; b < 256; ++b) table[b] = false;
+            Kel32s lo = 0, hi = 0;
+            if (!n8_summarize(c, j + 1, g.close, table, &lo, &hi) || lo < 1) break;
+            c.chainSpan += g.close - j;
+            c.chain[c.chainLen++] = ChainItem{table, lo, hi, false};
+            j = g.after;
+            continue;
+        }
+        bool* table = c.chainTable[c.chainLen];
+        if (n.kind == kNodeString) {
+            if (quantified) break;
+            for (Kel32s k = 0; k < n.b && c.chainLen < kChainItems; ++k) {
+                table = c.chainTable[c.chainLen];
+                for (int b = 0; b < 256; ++b) table[b] = false;
+                n8_addByte(table, n.ptr[k], n8_caseless(n.opts));
+                c.chain[c.chainLen++] = ChainItem{table, 1, 1, false};
+            }
+            ++j;
+            continue;
+        }
+        const bool plain = n.kind == kNodeLetter || (n.kind == kNodeLetterRange && n8_rangeTableOf(n.a, n.opts)) ||
+                           (n.kind == kNodeCharacterClass && n8_classMapOf(c, j));
+        if (!plain || !n8_itemBytes(c, j, n, table)) break;
+        Kel32s lo = 1, hi = 1;
+        if (quantified) {
+            lo = n8_node(c, qi).a;
+            hi = n8_node(c, qi).b;
+        }
+        if (lo < 1) break;
+        c.chain[c.chainLen++] = ChainItem{table, lo, hi, false};
+        j = quantified ? qi + 1 : qi;
+    }
+    // The scan decides nothing past a variable item that is not forced: the chain ends with it.
+    for (Kel32s k = 0; k + 1 < c.chainLen; ++k) {
+        c.chain[k].forced = n8_disjoint(c.chain[k].table, c.chain[k + 1].table);
+        if (c.chain[k].min != c.chain[k].max && !c.chain[k].forced) c.chainLen = k + 1;
+    }
+    // A chain of one item says no more than the first-byte filter.
+    if (c.chainLen < 2) c.chainLen = 0;
+}
+
+// Tests the chain at p. Returns null when an attempt at p is needed (the chain holds, or non-ASCII bytes leave it
+// undecided); otherwise the next position worth trying: p + 1, or the end of p's run of the first item when
+// the failure lies beyond that run's forced end (a later start in the run reaches the same end, and fails there
+// or earlier, since a shorter first run only lowers the count).
+const Kel8u* n8_chainFails(const Ctx& c, const Kel8u* p) {
+    const Kel8u* q = p;
+    const Kel8u* firstEnd = nullptr;
+    for (Kel32s k = 0; k < c.chainLen; ++k) {
+        const ChainItem& it = c.chain[k];
+        const Kel8u* r = q;
+        const long room = c.end - q;
+        const Kel8u* lim = it.max != kQuantifierInfinity && room > it.max ? q + it.max + 1 : c.end;
+        while (r < lim && *r < 0x80 && it.table[*r]) ++r;
+        if (r < lim && *r >= 0x80 && it.table[*r]) return nullptr;
+        const long run = r - q;
+        if (run < it.min) return k > 0 && firstEnd ? firstEnd : p + 1;
+        if (it.min == it.max) {
+            q += it.min;
+            continue;
+        }
+        if (!it.forced) return nullptr;
+        if (run > it.max) return p + 1;
+        if (k == 0 && it.max == kQuantifierInfinity) firstEnd = r;
+        q = r;
+    }
+    return nullptr;
+}
+
 // Start-position loop over [s, s + n): kMatch with capture record 0 set, kFail, or kLimit.
 Result n8_findFirst(Ctx& c, const Kel8u* s, Kel32s n, Anchor anchor) {
     if (c.depth < 0) return kLimit;
@@ -2039,16 +2241,26 @@ Result n8_findFirst(Ctx& c, const Kel8u* s, Kel32s n, Anchor anchor) {
             if (done) break;
         }
         // A position where every alternative fails at its first node needs no attempt (nothing it would charge
-        // or change outlives it).
+        // or change outlives it); nor, with the depth for the attempt in hand, does one that the fixed-offset
+        // literal, the word-and-back-reference comparison or the start chain rules out.
         bool worth = c.depth < 0 || c.numNodes == 0;
-        const bool fixedFails =
-            !worth && deep && p < end &&
-            ((c.fixedAt > 0 && n8_fixedLiteralFails(c, p)) || (c.repX && n8_repeatedRunFails(c, p)));
-        for (Kel32s from = 0; !worth && !fixedFails;) {
+        const bool ruledOut = !worth && deep && p < end &&
+                              ((c.fixedAt > 0 && n8_fixedLiteralFails(c, p)) || (c.repX && n8_repeatedRunFails(c, p)));
+        for (Kel32s from = 0; !worth && !ruledOut;) {
             worth = n8_viable(c, from, p);
             const Kel32s alt = c.topAlternation ? n8_nextAlternative(c, from, c.numNodes) : -1;
             if (alt < 0) break;
             from = alt + 1;
+        }
+        if (worth && deep && p < end && c.chainLen > 0 && c.depth >= kSkipDepth + c.chainSpan) {
+            if (const Kel8u* next = n8_chainFails(c, p)) {
+                if (anchor == kAnchorStart) break;
+                if (anchor == kAnchorNone && next > p + 1) {
+                    p = next;
+                    continue;
+                }
+                worth = false;
+            }
         }
         if (worth) {
             for (Kel32s g = 1; g < c.numGroups; ++g) n8_setCapture(c, g, nullptr, -1);
@@ -2242,6 +2454,7 @@ KelStatus n8_ownsRegExpFind_8u(const Kel8u* pSrc, int srcLen, RegExpState* pStat
     c.lineLead = n8_lineLead(c);
     n8_fixedLiteral(c);
     n8_repeatedRun(c);
+    n8_buildChain(c);
     c.leadRun = n8_leadRun(c);
 
     // A required last literal bounds where any match can end; a look-ahead could still read past it.
