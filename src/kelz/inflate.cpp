@@ -207,6 +207,7 @@ int inflateEnd(z_streamp strm) {
     InflateState* s = inflateStateOf(strm);
     if (!s) return Z_STREAM_ERROR;
     release(strm, s->window);
+    release(strm, s->stage);
     s->kind = 0;
     release(strm, s);
     strm->state = Z_NULL;
@@ -314,6 +315,7 @@ int inflateCopy(z_streamp dest, z_streamp source) {
     std::memcpy(static_cast<void*>(copy), s, sizeof(InflateState));
     copy->strm = dest;
     copy->window = window;
+    copy->stage = nullptr;  // scratch: made again when needed
     dest->state = copy;
     return Z_OK;
 }

@@ -12,6 +12,7 @@
 // decoder replays the kernel's call slowly from the state saved before it, with canonical codes built from the
 // block's code lengths, and names the first fault that replay meets. Failures end the stream, so the replay
 // costs nothing in the normal case.
+#include <algorithm>
 #include <cstring>
 
 #include "kelz/inflate_state.h"
@@ -287,9 +288,86 @@ constexpr unsigned kMaxPiece = 1u << 30;
 // Output of this run beyond which no distance (at most 32768) can reach the window.
 constexpr std::size_t kHistoryCap = std::size_t(1) << 20;
 
+// Copies the newest n bytes of history (window, then this run's output) to dst, oldest first.
+void gatherHistory(const InflateState& s, const InflateRun& r, Kel8u* dst, std::size_t n) {
+    const std::size_t fromRun = std::min<std::size_t>(n, std::size_t(r.put - r.outStart));
+    std::size_t fromWindow = n - fromRun;
+    if (fromWindow) {
+        // The window's newest byte is at wnext - 1 (circularly once it is full).
+        std::size_t start = (s.wnext + s.wsize - fromWindow) % s.wsize;
+        const std::size_t first = std::min(fromWindow, std::size_t(s.wsize) - start);
+        std::memcpy(dst, s.window + start, first);
+        std::memcpy(dst + first, s.window, fromWindow - first);
+        dst += fromWindow;
+    }
+    std::memcpy(dst, r.put - fromRun, fromRun);
+}
+
+// Decodes with the history contiguous in the stage and copies the output out, until this run's own output holds
+// 32 KiB of history. Decoding into the caller's buffer, the kernel would fetch every match that reaches before
+// this run's output from the circular window byte by byte; in the stage it copies them like any other match.
+// Direct: the rest of the payload goes straight to the caller's buffer (also when the stage cannot be made).
+enum class Staged { Stopped, Ended, Direct };
+
+Staged decodeStaged(InflateState& s, InflateRun& r, z_streamp strm) {
+    if (!s.stage) {
+        s.stage = static_cast<Kel8u*>(allocate(strm, kStageHistory + kStageRoom));
+        if (!s.stage) return Staged::Direct;
+    }
+    InflateContext& ctx = s.ctx;
+    ctx.window = nullptr;
+    ctx.windowSize = 0;
+    // Distances reach at most 32768 bytes: a longer history is cut to that, a shorter one is all there is.
+    std::size_t held = std::min<std::size_t>(kStageHistory, std::size_t(s.whave) + std::size_t(r.put - r.outStart));
+    gatherHistory(s, r, s.stage, held);
+    for (;;) {
+        KernelEntry entry{s.hold,
+                          s.bits,
+                          r.have ? r.next : s.stage,
+                          int(r.have > kMaxPiece ? kMaxPiece : r.have),
+                          s.blockMode,
+                          ctx.resumeState,
+                          ctx.resumeValue,
+                          ctx.resumeExtra,
+                          ctx.resumeDistance,
+                          std::size_t(r.put - r.outStart)};
+        Kel8u* src = const_cast<Kel8u*>(entry.src);  // read only: the kernel never writes its source
+        int srcLen = r.have ? entry.srcLen : 0;
+        Kel8u* start = s.stage + held;
+        Kel8u* dst = start;
+        int dstLen = int(std::min(r.left, kStageRoom));
+        const KelStatus st =
+            kelsInflate_8u(&src, &srcLen, &s.hold, &s.bits, 0, &dst, &dstLen, Kel32u(held), &s.blockMode, &ctx);
+        const unsigned used = unsigned((r.have ? entry.srcLen : 0) - srcLen), wrote = unsigned(dst - start);
+        r.next += used;
+        r.have -= used;
+        std::memcpy(r.put, start, wrote);
+        r.put += wrote;
+        r.left -= wrote;
+        s.hold &= s.bits >= 32 ? 0xFFFFFFFFu : (1u << s.bits) - 1;
+        if (st != kelStatusOk) {
+            setError(s, strm, nameFailure(s, entry));
+            return Staged::Stopped;
+        }
+        if (s.blockMode == InflateModeEndOfBlock) return Staged::Ended;
+        s.back = 0;
+        if (r.have == 0 || r.left == 0 || (used == 0 && wrote == 0)) return Staged::Stopped;
+        if (r.put - r.outStart >= std::ptrdiff_t(kStageHistory)) return Staged::Direct;
+        // The stage is full: keep its newest history and go on.
+        const std::size_t keep = std::min<std::size_t>(kStageHistory, held + wrote);
+        std::memmove(s.stage, start + wrote - keep, keep);
+        held = keep;
+    }
+}
+
 // Decodes the current block's payload. Returns true at its end, false when input or room ran out (Z_OK) or the
 // data is bad (mode Bad).
 bool decodePayload(InflateState& s, InflateRun& r, z_streamp strm) {
+    // Until this run's output holds a full history, matches may reach into the window: the stage makes them cheap.
+    if (!s.backLayout && s.whave != 0 && r.left != 0 && r.put - r.outStart < std::ptrdiff_t(kStageHistory)) {
+        const Staged how = decodeStaged(s, r, strm);
+        if (how != Staged::Direct) return how == Staged::Ended;
+    }
     InflateContext& ctx = s.ctx;
     Kel32u winPos = 0;
     if (s.backLayout) {

@@ -66,6 +66,9 @@ struct InflateState : internal_state {
 
     Kel8u* window;  // 1 << wbits bytes from zalloc, made on first use; for inflateBack the caller's
     unsigned wsize, whave, wnext;
+    // Small output rooms: the payload is decoded here behind a contiguous copy of the history and then copied
+    // out (kStageHistory + kStageRoom bytes from zalloc, made on first use; inflate only).
+    Kel8u* stage;
 
     int blockMode;   // kelsInflate_8u's block mode inside a Huffman-coded block
     Kel8u bytes[4];  // 32-bit fields collected a byte at a time
@@ -79,6 +82,9 @@ struct InflateState : internal_state {
 // One run of the decoder over the caller's buffers. outStart is where this run's output began: the bytes from
 // there to put are history that the window does not hold yet. checkFrom is the first output byte not yet in the
 // running check value.
+constexpr unsigned kStageHistory = 32768;
+constexpr unsigned kStageRoom = 32768;
+
 struct InflateRun {
     const Kel8u* next;
     unsigned have;
