@@ -24,13 +24,40 @@ int clampToInt(std::size_t n) {
 }  // namespace
 
 Bzip2Reader::Bzip2Reader(const Allocator& a)
-    : alloc_(a), huffState_(a), rleState_(a), block_(a), blockBuf_(a), sym_(a) {}
+    : alloc_(a), huffState_(a), rleState_(a), huffTrial_(a), block_(a), blockBuf_(a), sym_(a) {}
 
 bool Bzip2Reader::init() {
     int rleSize = 0, huffSize = 0;
     kelsRLEGetSize_BZ2_8u(&rleSize);
     kelsDecodeHuffGetSize_BZ2_8u16u(kBzip2MaxBlock, &huffSize);  // room for the selectors of any block
-    return rleState_.resize(static_cast<std::size_t>(rleSize)) && huffState_.resize(static_cast<std::size_t>(huffSize));
+    return rleState_.resize(static_cast<std::size_t>(rleSize)) &&
+           huffState_.resize(static_cast<std::size_t>(huffSize)) &&
+           huffTrial_.resize(static_cast<std::size_t>(huffSize));
+}
+
+// The symbol decoder fills its buffer to 20 bits (the longest code) before each symbol, but the codes that end a
+// block may be shorter, so input that stops soon after a block (a stream cut short, or a caller that has not given
+// the rest yet) can hold the whole block without the decoder seeing it. The held bits are decoded once more from a
+// copy of the decoder state with zero bytes as padding: if that reaches the end of the block and the padding was
+// not reached, every symbol came from real bits and the block is complete. The copy keeps the state as it was when
+// it is not; once the block is complete the state is not needed again (every block starts a new one).
+bool Bzip2Reader::blockEndsInHeldBits() {
+    int room = blockCap_ + 1 - nSym_;
+    if (room < 1) return false;
+    std::memcpy(huffTrial_.data(), huffState_.data(), huffState_.size());
+    static constexpr Kel8u kPadding[3] = {0, 0, 0};
+    const Kel8u* p = kPadding;
+    int len = static_cast<int>(sizeof kPadding);
+    Kel32u code = code_;
+    int codeBits = codeBits_;
+    const KelStatus st =
+        kelsDecodeHuff_BZ2_8u16u(&code, &codeBits, &p, &len, sym_.data() + nSym_, &room, huffTrial_.data());
+    const int paddingBits = 8 * static_cast<int>(p - kPadding);
+    if (st != kelStatusOk || codeBits < paddingBits) return false;
+    nSym_ += room;
+    code_ = code;  // the padding bits left at its end are zeros, as bits beyond the count must be
+    codeBits_ = codeBits - paddingBits;
+    return true;
 }
 
 void Bzip2Reader::restart() {
@@ -311,10 +338,11 @@ KelStreamResult Bzip2Reader::run(const std::uint8_t* src, std::size_t srcLen, st
                 }
                 const Kel8u* p = in_;
                 int len = clampToInt(inLen_);
-                const KelStatus st = kelsDecodeHuff_BZ2_8u16u(&code_, &codeBits_, &p, &len, sym_.data() + nSym_, &room,
-                                                              huffState_.data());
+                KelStatus st = kelsDecodeHuff_BZ2_8u16u(&code_, &codeBits_, &p, &len, sym_.data() + nSym_, &room,
+                                                        huffState_.data());
                 advance(p);
                 nSym_ += room;
+                if (st == kelStatusSrcExhausted && blockEndsInHeldBits()) st = kelStatusOk;
                 if (st == kelStatusSrcExhausted) {
                     if (nSym_ < blockCap_ + 1) {
                         if (last) result = fail(kelStreamErrTruncated, "unexpected end of input");
@@ -366,11 +394,14 @@ KelStreamResult Bzip2Reader::run(const std::uint8_t* src, std::size_t srcLen, st
                 break;
             }
             case Step::Emit: {
-                if (outLen == 0) {
+                // Without room the block may still be complete (its last byte went out in an earlier step): the
+                // reader then moves on, so that the end of the stream is seen as soon as all of it is out.
+                Kel8u spare = 0;
+                if (outLen == 0 && emitLeft_ > 0) {
                     running = false;
                     break;
                 }
-                Kel8u* o = out;
+                Kel8u* o = outLen == 0 ? &spare : out;
                 int room = clampToInt(outLen);
                 KelStatus st;
                 if (emitLeft_ > 0) {
@@ -378,10 +409,17 @@ KelStreamResult Bzip2Reader::run(const std::uint8_t* src, std::size_t srcLen, st
                 } else {
                     st = kelsDecodeRLEStateFlush_BZ2_8u(rleState_.data(), &o, &room);
                 }
-                const int n = static_cast<int>(o - out);
-                if (n > 0) kelsCRC32_BZ2_8u(out, n, &blockCrc_);
-                out = o;
-                outLen -= static_cast<std::size_t>(n);
+                if (outLen == 0) {
+                    if (st == kelStatusDstFull) {
+                        running = false;
+                        break;
+                    }
+                } else {
+                    const int n = static_cast<int>(o - out);
+                    if (n > 0) kelsCRC32_BZ2_8u(out, n, &blockCrc_);
+                    out = o;
+                    outLen -= static_cast<std::size_t>(n);
+                }
                 if (st < 0) {
                     result = fail(kelStreamErrCorrupt, "invalid run-length data");
                     running = false;

@@ -134,6 +134,9 @@ private:
         codeBits_ -= n;
         return v;
     }
+    // Whether the symbols still held in the bit buffer, the input being used up, end the block; if so they are
+    // decoded and taken.
+    bool blockEndsInHeldBits();
     void advance(const std::uint8_t* p) {
         const std::size_t n = static_cast<std::size_t>(p - in_);
         fed_ += n;
@@ -163,6 +166,7 @@ private:
     int blockLen_ = 0;
     std::uint8_t inUse_[256] = {};
     Bytes huffState_, rleState_;
+    Bytes huffTrial_;  // a copy of huffState_ for decoding the end of a block from padded bits (blockEndsInHeldBits)
     // Sized for the largest block seen and left uninitialised: each block writes before it reads.
     Bytes block_, blockBuf_;
     Array<Kel16u> sym_;
