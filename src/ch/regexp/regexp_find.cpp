@@ -105,6 +105,8 @@ struct Ctx {
     bool chainTable[kChainItems][256];
     Kel32s chainLen;
     Kel32s chainSpan;  // node evaluations a path through the chain can make
+    Kel32s chainByte;  // the one byte of the chain's second item when its first is a forced unbounded run, or -1
+    const Kel8u* chainByteAt;  // next occurrence of chainByte at or after the position, when known
     // Byte tables of the first classes whose members are all byte tests. Such members look at the first byte of
     // the character only, so a table answers for any byte; the class still consumes the whole character.
     Kel32s classNode[kClassNodes];
@@ -1312,6 +1314,22 @@ bool n8_lazyTry(Ctx& c, Kel32s i, const RegExpNode& item, Kel32s max, Kel32s nex
     }
 }
 
+// End of the run of ASCII bytes from `table` in [q, lim). Eight bytes are tested per branch, read as one word
+// (ASCII when no byte has its top bit): the loop is the inner loop of every repeated class and of the start chain.
+inline const Kel8u* n8_asciiRun(const bool* table, const Kel8u* q, const Kel8u* lim) {
+    while (lim - q >= 8) {
+        unsigned long long w;
+        __builtin_memcpy(&w, q, sizeof w);
+        if (w & 0x8080808080808080ull) break;
+        const bool all = table[w & 0xFF] & table[(w >> 8) & 0xFF] & table[(w >> 16) & 0xFF] & table[(w >> 24) & 0xFF] &
+                         table[(w >> 32) & 0xFF] & table[(w >> 40) & 0xFF] & table[(w >> 48) & 0xFF] & table[w >> 56];
+        if (!all) break;
+        q += 8;
+    }
+    while (q < lim && *q < 0x80 && table[*q]) ++q;
+    return q;
+}
+
 // Repetitions of a table item taken from *pPos: at most `room`, stopping at `end` or at the first character whose
 // lead byte the table rejects; *pPos moves past them. ASCII bytes are one repetition each and are taken in a tight
 // loop; a non-ASCII lead byte the table accepts takes its whole character.
@@ -1320,8 +1338,7 @@ inline Kel32s n8_tableRun(const bool* table, const Kel8u** pPos, const Kel8u* en
     Kel32s taken = 0;
     for (;;) {
         const Kel8u* lim = end - pos > room - taken ? pos + (room - taken) : end;
-        const Kel8u* q = pos;
-        while (q < lim && *q < 0x80 && table[*q]) ++q;
+        const Kel8u* q = n8_asciiRun(table, pos, lim);
         taken += static_cast<Kel32s>(q - pos);
         pos = q;
         if (pos == lim || !table[*pos]) break;
@@ -2155,6 +2172,37 @@ void n8_buildChain(Ctx& c) {
     }
     // A chain of one item says no more than the first-byte filter.
     if (c.chainLen < 2) c.chainLen = 0;
+    c.chainByte = -1;
+    if (c.chainLen >= 2 && c.chain[0].forced && c.chain[0].max == kQuantifierInfinity && c.chain[1].min == 1 &&
+        c.chain[1].max == 1) {
+        Kel32s count = 0;
+        for (int b = 0; b < 256; ++b) {
+            if (c.chain[1].table[b]) {
+                ++count;
+                c.chainByte = b;
+            }
+        }
+        if (count != 1) c.chainByte = -1;
+    }
+}
+
+// With a chain that opens with a forced unbounded run R and then the byte b (as [\w]+:// does), a match at p needs
+// b right where p's run of R bytes ends. Let x be the first b at or after p and S the start of the run of R bytes
+// that ends at x. A start before S has its run end before S (at S - 1 or earlier, a byte outside R), where b cannot
+// be, since x is the first b: every start in [p, S) fails. The byte at S - 1 must be ASCII, so that no character
+// that R's table could take whole spans it. Returns S (p when nothing is known), or null when there is no b.
+const Kel8u* n8_chainByteSkip(Ctx& c, const Kel8u* p) {
+    if (!c.chainByteAt || c.chainByteAt < p) {
+        Kel32s at = -1;
+        n8_kelsFindC_8u(p, static_cast<Kel32s>(c.end - p), static_cast<Kel8u>(c.chainByte), &at);
+        if (at < 0) return nullptr;
+        c.chainByteAt = p + at;
+    }
+    const bool* run = c.chain[0].table;
+    const Kel8u* start = c.chainByteAt;
+    while (start > p && start[-1] < 0x80 && run[start[-1]]) --start;
+    if (start > p && start[-1] >= 0x80) return p;
+    return start;
 }
 
 // Tests the chain at p. Returns null when an attempt at p is needed (the chain holds, or non-ASCII bytes leave it
@@ -2166,10 +2214,12 @@ const Kel8u* n8_chainFails(const Ctx& c, const Kel8u* p) {
     const Kel8u* firstEnd = nullptr;
     for (Kel32s k = 0; k < c.chainLen; ++k) {
         const ChainItem& it = c.chain[k];
-        const Kel8u* r = q;
+        // The last item needs only its minimum; the others are scanned one byte past their maximum.
         const long room = c.end - q;
-        const Kel8u* lim = it.max != kQuantifierInfinity && room > it.max ? q + it.max + 1 : c.end;
-        while (r < lim && *r < 0x80 && it.table[*r]) ++r;
+        const bool last = k + 1 == c.chainLen;
+        const long want = last ? it.min : it.max == kQuantifierInfinity ? room : static_cast<long>(it.max) + 1;
+        const Kel8u* lim = room > want ? q + want : c.end;
+        const Kel8u* r = n8_asciiRun(it.table, q, lim);
         if (r < lim && *r >= 0x80 && it.table[*r]) return nullptr;
         const long run = r - q;
         if (run < it.min) return k > 0 && firstEnd ? firstEnd : p + 1;
@@ -2193,6 +2243,7 @@ Result n8_findFirst(Ctx& c, const Kel8u* s, Kel32s n, Anchor anchor) {
     c.end = end;
     c.numRuns = 0;
     c.repFrom = nullptr;
+    c.chainByteAt = nullptr;
     Result result = kFail;
     const Kel8u* req = nullptr;  // next occurrence of reqByte at or after the position, when known
     const bool deep = c.depth >= kSkipDepth;
@@ -2253,6 +2304,14 @@ Result n8_findFirst(Ctx& c, const Kel8u* s, Kel32s n, Anchor anchor) {
             from = alt + 1;
         }
         if (worth && deep && p < end && c.chainLen > 0 && c.depth >= kSkipDepth + c.chainSpan) {
+            if (c.chainByte >= 0 && anchor == kAnchorNone) {
+                const Kel8u* from = n8_chainByteSkip(c, p);
+                if (!from) break;
+                if (from > p) {
+                    p = from;
+                    continue;
+                }
+            }
             if (const Kel8u* next = n8_chainFails(c, p)) {
                 if (anchor == kAnchorStart) break;
                 if (anchor == kAnchorNone && next > p + 1) {

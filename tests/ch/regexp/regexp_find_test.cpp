@@ -300,17 +300,17 @@ TEST(RegExpFind, AgreesWithPcre2) {
 
 // Every match of non-empty-matching patterns over the corpus texts, against PCRE2's own global loop.
 TEST(RegExpFind, GlobalOverCorpusAgreesWithPcre2) {
-    const char* patterns[] = {"the", "[a-z]+ing", "(?i)alice|queen|rabbit", "\\b[A-Z][a-z]+\\b", "(\\w+)@(\\w+)\\.com",
-                              "([a-z])\\1", "\\d+(?:\\.\\d+)?", "^[A-Z].*$", "(?<=\\s)of(?=\\s)", "(?>\\w+)s\\b",
-                              // Start positions found through option settings, line anchors and leading groups,
-                              // and by the first two bytes of a match.
-                              "(?i)tom|sawyer|huckleberry|finn|of", "(?i)(?:th|wh)e[nr]?\\b", "(?m)^[ -~]{20,40}$",
-                              "(?:[A-Z][a-z]+\\s+){2,}[A-Z][a-z]+",
-                              "(?:(?:25[0-5]|2[0-4][0-9]|[01]?[0-9][0-9]?)\\.){3}[0-9]+", "(?:\\w+\\s+){3}the\\b",
-                              "\\b(\\w)\\w*\\1\\b", "(?:[^,\\n]*?,){3}", "\\b(?:[Oo]f|th)\\s",
-                              // Attempts passed over by a literal at a fixed distance, or by comparing a word
-                              // with what follows the run after it.
-                              "[a-q][^u-z]{13}x", "(\\w+)\\s+\\1", "([a-z]+) +\\1\\b"};
+    const char* patterns[] = {
+        "the", "[a-z]+ing", "(?i)alice|queen|rabbit", "\\b[A-Z][a-z]+\\b", "(\\w+)@(\\w+)\\.com", "([a-z])\\1",
+        "\\d+(?:\\.\\d+)?", "^[A-Z].*$", "(?<=\\s)of(?=\\s)", "(?>\\w+)s\\b",
+        // Start positions found through option settings, line anchors and leading groups,
+        // and by the first two bytes of a match.
+        "(?i)tom|sawyer|huckleberry|finn|of", "(?i)(?:th|wh)e[nr]?\\b", "(?m)^[ -~]{20,40}$",
+        "(?:[A-Z][a-z]+\\s+){2,}[A-Z][a-z]+", "(?:(?:25[0-5]|2[0-4][0-9]|[01]?[0-9][0-9]?)\\.){3}[0-9]+",
+        "(?:\\w+\\s+){3}the\\b", "\\b(\\w)\\w*\\1\\b", "(?:[^,\\n]*?,){3}", "\\b(?:[Oo]f|th)\\s",
+        // Attempts passed over by a literal at a fixed distance, or by comparing a word
+        // with what follows the run after it.
+        "[a-q][^u-z]{13}x", "(\\w+)\\s+\\1", "([a-z]+) +\\1\\b", "[\\w]+://[^/\\s?#]+", "[\\w.+-]+@[\\w-]+\\.[\\w.-]+"};
     for (const char* file : {"alice29.txt", "asyoulik.txt", "urls.10K"}) {
         const auto data = kel::test::readCorpusFile(file);
         const std::string text(data.begin(), data.end());
