@@ -272,8 +272,9 @@ DeflateWriter::~DeflateWriter() {
 // than zlib's.
 constexpr DeflateMatchParams kLevel1Params = {1, 8, 8, 6};
 
-bool DeflateWriter::init(int level) {
-    row_ = level == 1 ? -1 : rowOfLevel(level);
+bool DeflateWriter::init(int level, Kel32u windowSize) {
+    window_ = windowSize;
+    row_ = level == 1 ? kOwnRow : rowOfLevel(level);
     ownParams_ = kLevel1Params;
     blockItems_ = level == 1 ? kMaxBlockItems : kBlockItems;
     b_ = static_cast<Buffers*>(alloc_.get(sizeof(Buffers)));
@@ -292,6 +293,7 @@ void DeflateWriter::reset() {
     message_ = "";
     winBase_ = bufEnd_ = cur_ = blockStart_ = 0;
     items_ = 0;
+    heldStored_ = -1;
     ext_ = nullptr;
     extBase_ = extLen_ = extCur_ = 0;
     pos_ = 0;
@@ -309,18 +311,17 @@ void DeflateWriter::failLibrary(KelStatus st, const char* why) {
 
 KelStreamResult DeflateWriter::setDictionary(const std::uint8_t* dict, std::size_t n) {
     if (!ok()) return result_;
-    const Kel32u m = Kel32u(std::min<std::size_t>(n, kWindowSize));
+    const Kel32u m = Kel32u(std::min<std::size_t>(n, window_));
     const Kel32u hashMode = row_ % 10 == 0 ? 0 : 1;  // rows 0, 10, 20 match with the 3-byte hash, level 1's 4-byte
     std::uint8_t* w = b_->window;
     if (m >= 4) {
         // Only the last 32 KiB can be reached; the loader takes them from the end of what it is given.
         const std::uint8_t* tail = dict + (n - m);
-        KelStatus st = kelsDeflateDictionarySet_8u(tail, m, b_->heads, kHashSize, b_->chain, w, kWindowSize, hashMode);
+        KelStatus st = kelsDeflateDictionarySet_8u(tail, m, b_->heads, kHashSize, b_->chain, w, window_, hashMode);
         // The loader leaves the dictionary's last 257 positions unhashed; they are history here, so hash them too.
         const Kel32u from = m >= 258 ? m - 257 : 0;
         if (st == kelStatusOk) {
-            st = kelsDeflateUpdateHash_8u(w + from, from, m - from, b_->heads, kHashSize, b_->chain, kWindowSize,
-                                          hashMode);
+            st = kelsDeflateUpdateHash_8u(w + from, from, m - from, b_->heads, kHashSize, b_->chain, window_, hashMode);
         }
         if (st != kelStatusOk) {
             failLibrary(st, "the Deflate dictionary loader failed");
@@ -360,7 +361,8 @@ void DeflateWriter::alignToByte() {
 
 KelStreamResult DeflateWriter::write(const std::uint8_t* src, std::size_t n) {
     if (!ok()) return result_;
-    if (n >= kDirectMin) {
+    // Stored blocks are cut from the window, so stored input always goes through it.
+    if (n >= kDirectMin && row_ != kStoredRow) {
         // The lead, up to the first step end with a window of the caller's bytes before its held-back tail, goes
         // through the window; from there on the matcher reads the caller's buffer, with no copy and no slide.
         const std::int64_t base = winBase_ + bufEnd_;
@@ -429,8 +431,10 @@ void DeflateWriter::compressDirect(const std::uint8_t* src, std::size_t n, std::
         return;
     }
     // The unmatched tail and a window of history in front of it go into the window buffer, with the current
-    // block's bytes while it may still become a stored block, as a slide would keep them.
+    // block's bytes while it may still become a stored block, as a slide would keep them. A held stored block
+    // that would not fit is written now, while its bytes are still at hand.
     std::int64_t keep = std::max<std::int64_t>(extCur_ - std::int64_t(kWindowSize), 0);
+    if (heldStored_ >= 0 && heldStored_ < extBase_ + keep) settleStored();
     const std::int64_t block = blockStart_ - extBase_;
     if (block >= 0 && block < keep && extCur_ - block <= kStoredMax) keep = block;
     std::memcpy(b.window, src + keep, std::size_t(extLen_ - keep));
@@ -452,6 +456,7 @@ void DeflateWriter::putRaw(std::int64_t from, std::int64_t to) {
 
 void DeflateWriter::slideWindow() {
     std::int64_t keepFrom = std::max<std::int64_t>(cur_ - std::int64_t(kWindowSize), 0);
+    if (heldStored_ >= 0 && heldStored_ - winBase_ < keepFrom) settleStored();
     // Keep the current block's raw bytes too while it may still become a stored block.
     const std::int64_t block = blockStart_ - winBase_;
     if (block >= 0 && block < keepFrom && cur_ - block <= kStoredMax) keepFrom = block;
@@ -466,16 +471,48 @@ void DeflateWriter::slideWindow() {
 // One matcher call from *p at pos_ (the source is also the history's end), into the current block's items.
 KelStatus DeflateWriter::match(const Kel8u** p, Kel32s* len, Kel32s* room, Kel32u flushMode) {
     Buffers& b = *b_;
-    if (row_ < 0) {
-        return kelsDeflateLZ77Fast_8u(p, len, &pos_, *p, kWindowSize, b.heads, b.chain, kHashSize, b.litLen, b.dist,
+    if (row_ == kLiteralRow) return takeLiterals(p, len, room);
+    if (row_ == kOwnRow) {
+        return kelsDeflateLZ77Fast_8u(p, len, &pos_, *p, window_, b.heads, b.chain, kHashSize, b.litLen, b.dist,
                                       b.litOut + items_, b.distOut + items_, room, &ownParams_, flushMode);
     }
-    return kelsDeflateLZ77_8u(p, len, &pos_, *p, kWindowSize, b.heads, b.chain, kHashSize, b.litLen, b.dist,
+    return kelsDeflateLZ77_8u(p, len, &pos_, *p, window_, b.heads, b.chain, kHashSize, b.litLen, b.dist,
                               b.litOut + items_, b.distOut + items_, room, Kel32u(row_), flushMode);
+}
+
+// Every byte becomes a literal; the hash tables are left alone, as nothing is matched.
+KelStatus DeflateWriter::takeLiterals(const Kel8u** p, Kel32s* len, Kel32s* room) {
+    Buffers& b = *b_;
+    const Kel32s n = std::min(*len, *room);
+    const Kel8u* src = *p;
+    for (Kel32s i = 0; i < n; ++i) {
+        b.litOut[items_ + i] = src[i];
+        b.distOut[items_ + i] = 0;
+        ++b.litLen[src[i]].freqOrCode;
+    }
+    *p += n;
+    *len -= n;
+    *room -= n;
+    pos_ += Kel32u(n);
+    return kelStatusOk;
+}
+
+// Level 0: every byte is taken as it comes, and each 65535 bytes become a stored block (the most one holds).
+void DeflateWriter::takeStored() {
+    pos_ += Kel32u(bufEnd_ - cur_);
+    cur_ = bufEnd_;
+    while (ok() && winBase_ + cur_ - blockStart_ >= 65535) {
+        putStoredRange(blockStart_, blockStart_ + 65535, false);
+        blockStart_ += 65535;
+    }
 }
 
 void DeflateWriter::compressBuffered(Kel32u flushMode) {
     Buffers& b = *b_;
+    if (row_ == kStoredRow) {
+        takeStored();
+        return;
+    }
     while (ok()) {
         const Kel8u* p = b.window + cur_;
         Kel32s len = Kel32s(bufEnd_ - cur_);
@@ -557,18 +594,16 @@ void DeflateWriter::emitBlock(bool final) {
         } while (left > 0);
     }
 
-    if (storedBits < dynamicBits && storedBits < fixedBits) {
-        std::int64_t raw = blockStart_;
-        std::int64_t left = rawLen;
-        do {
-            const std::uint32_t piece = std::uint32_t(std::min<std::int64_t>(left, 65535));
-            left -= piece;
-            putBits((final && left == 0) ? 1 : 0, 3);
-            alignToByte();
-            putBits(piece | ((~piece & 0xFFFFu) << 16), 32);
-            putRaw(raw, raw + piece);
-            raw += piece;
-        } while (left > 0);
+    if (fixedOnly_) dynamicBits = ~std::uint64_t(0);
+    const bool storedWins = storedBits < dynamicBits && storedBits < fixedBits;
+    // A held stored block and this one join while together they fit one stored block; otherwise the held one
+    // goes out first.
+    if (heldStored_ >= 0 && !(storedWins && curOff - heldStored_ <= 65535)) settleStored();
+    if (storedWins && joinStored_ && !final) {
+        if (heldStored_ < 0) heldStored_ = blockStart_;
+    } else if (storedWins) {
+        putStoredRange(heldStored_ >= 0 ? heldStored_ : blockStart_, curOff, final);
+        heldStored_ = -1;
     } else {
         if (dynamicBits < fixedBits) {
             putBits((final ? 1 : 0) | (2 << 1), 3);
@@ -610,6 +645,100 @@ void DeflateWriter::emitBlock(bool final) {
     blockStart_ = curOff;
 }
 
+void DeflateWriter::putStoredRange(std::int64_t from, std::int64_t to, bool final) {
+    do {
+        const std::uint32_t piece = std::uint32_t(std::min<std::int64_t>(to - from, 65535));
+        putBits((final && from + piece == to) ? 1 : 0, 3);
+        alignToByte();
+        putBits(piece | ((~piece & 0xFFFFu) << 16), 32);
+        putRaw(from, from + piece);
+        from += piece;
+    } while (from < to);
+}
+
+// The held stored block ends at blockStart_.
+void DeflateWriter::settleStored() {
+    if (heldStored_ < 0) return;
+    const std::int64_t from = heldStored_;
+    heldStored_ = -1;
+    putStoredRange(from, blockStart_, false);
+}
+
+void DeflateWriter::configure(int level, bool literalsOnly, bool fixedCodes) {
+    const int row = level == 0 ? kStoredRow : literalsOnly ? kLiteralRow : level == 1 ? kOwnRow : rowOfLevel(level);
+    const bool kindChanges = (row == kStoredRow) != (row_ == kStoredRow) ||
+                             (row == kLiteralRow) != (row_ == kLiteralRow) || fixedCodes != fixedOnly_;
+    if (b_ && kindChanges) endBlock();
+    row_ = row;
+    fixedOnly_ = fixedCodes;
+    blockItems_ = level == 1 ? kMaxBlockItems : kBlockItems;
+    if (b_ && ok() && items_ >= blockItems_) emitBlock(false);
+}
+
+KelStreamResult DeflateWriter::endBlock() {
+    if (!ok()) return result_;
+    compressBuffered(2);
+    if (!ok()) return result_;
+    if (row_ == kStoredRow) {
+        const std::int64_t end = winBase_ + cur_;
+        if (end > blockStart_) {
+            putStoredRange(blockStart_, end, false);
+            blockStart_ = end;
+        }
+    } else if (items_ > 0) {
+        emitBlock(false);
+    }
+    settleStored();
+    return result_;
+}
+
+void DeflateWriter::putEmptyStored() {
+    putBits(0, 3);
+    alignToByte();
+    putBits(0xFFFF0000u, 32);
+}
+
+void DeflateWriter::putEmptyFixed() {
+    putBits(1 << 1, 3);
+    putBits(0, 7);  // end of block: fixed code 256 is seven zero bits
+}
+
+void DeflateWriter::forgetHistory() {
+    std::fill(std::begin(b_->heads), std::end(b_->heads), kEmptyEntry);
+}
+
+std::size_t DeflateWriter::history(std::uint8_t* dst) const {
+    const std::size_t n = std::size_t(std::min<std::int64_t>(bufEnd_, window_));
+    if (dst && n) std::memcpy(dst, b_->window + (bufEnd_ - std::int64_t(n)), n);
+    return n;
+}
+
+bool DeflateWriter::copyFrom(const DeflateWriter& o) {
+    if (!b_) b_ = static_cast<Buffers*>(alloc_.get(sizeof(Buffers)));
+    if (!b_) return false;
+    std::memcpy(static_cast<void*>(b_), o.b_, sizeof(Buffers));
+    row_ = o.row_;
+    window_ = o.window_;
+    fixedOnly_ = o.fixedOnly_;
+    joinStored_ = o.joinStored_;
+    heldStored_ = o.heldStored_;
+    ownParams_ = o.ownParams_;
+    blockItems_ = o.blockItems_;
+    result_ = o.result_;
+    message_ = o.message_;
+    winBase_ = o.winBase_;
+    bufEnd_ = o.bufEnd_;
+    cur_ = o.cur_;
+    blockStart_ = o.blockStart_;
+    items_ = o.items_;
+    ext_ = nullptr;
+    extBase_ = extLen_ = extCur_ = 0;
+    pos_ = o.pos_;
+    bitAcc_ = o.bitAcc_;
+    bitCount_ = o.bitCount_;
+    return true;
+}
+
 KelStreamResult DeflateWriter::flush() {
     if (!ok()) return result_;
     compressBuffered(2);
@@ -626,7 +755,13 @@ KelStreamResult DeflateWriter::finish() {
     if (!ok()) return result_;
     compressBuffered(2);
     if (!ok()) return result_;
-    emitBlock(true);
+    if (row_ == kStoredRow) {
+        settleStored();
+        putStoredRange(blockStart_, winBase_ + cur_, true);
+        blockStart_ = winBase_ + cur_;
+    } else {
+        emitBlock(true);
+    }
     alignToByte();
     return result_;
 }

@@ -30,8 +30,9 @@ public:
     DeflateWriter(const DeflateWriter&) = delete;
     DeflateWriter& operator=(const DeflateWriter&) = delete;
 
-    // Allocates the buffers for `level` (0 to kMaxLevel); false when memory runs out.
-    bool init(int level);
+    // Allocates the buffers for `level` (0 to kMaxLevel); false when memory runs out. Matches reach at most
+    // windowSize bytes back (256 to 32768, a power of two), so that a decoder with a smaller window reads the output.
+    bool init(int level, Kel32u windowSize = 32768);
     // Starts a new stream: history, tables, bits and the result are cleared.
     void reset();
 
@@ -45,6 +46,31 @@ public:
     // Writes the rest as the final block and byte-aligns the output.
     KelStreamResult finish();
 
+    // The calls below serve zlib's interface (libkelz); libkelstream does not use them, so its output is unchanged.
+
+    // How blocks are made from here on. level 0 writes stored blocks only; literalsOnly makes every byte a literal;
+    // fixedCodes never sends dynamic codes. Data written before a change of the kind of block is first ended as
+    // a block of the old kind.
+    void configure(int level, bool literalsOnly, bool fixedCodes);
+    // Consecutive blocks that come out stored are joined into one while it stays below 64 KiB, which keeps the
+    // stored overhead of incompressible input below zlib's compressBound.
+    void joinStoredBlocks(bool on) { joinStored_ = on; }
+    // Ends the current block if it holds anything (nothing is aligned): everything written is then decodable but
+    // for the last few bits (pendingBits).
+    KelStreamResult endBlock();
+    // An empty stored block (aligns the output) or an empty fixed block (10 bits), after endBlock.
+    void putEmptyStored();
+    void putEmptyFixed();
+    // No later match reaches before this point.
+    void forgetHistory();
+    // Bits put in front of the next block (value's low n bits, n <= 16).
+    void prime(std::uint32_t value, unsigned n) { putBits(value & ((1u << n) - 1), n); }
+    unsigned pendingBits() const { return bitCount_; }
+    // Copies the last up to windowSize bytes written (a dictionary included) to dst, if not null; returns how many.
+    std::size_t history(std::uint8_t* dst) const;
+    // Becomes a copy of o (its own buffers from its own allocator); false when memory runs out.
+    bool copyFrom(const DeflateWriter& o);
+
     // kelStreamOk, or the first error (kelStreamErrMemory, kelStreamErrLibrary) with its message.
     KelStreamResult result() const { return result_; }
     const char* message() const { return message_; }
@@ -57,6 +83,11 @@ private:
     void compressDirect(const std::uint8_t* src, std::size_t n, std::int64_t base);
     KelStatus match(const Kel8u** p, Kel32s* len, Kel32s* room, Kel32u flushMode);
     void putRaw(std::int64_t from, std::int64_t to);
+    void putStoredRange(std::int64_t from, std::int64_t to, bool final);
+    void settleStored();
+    std::int64_t retainFrom() const { return heldStored_ >= 0 ? heldStored_ : blockStart_; }
+    void takeStored();
+    KelStatus takeLiterals(const Kel8u** p, Kel32s* len, Kel32s* room);
     void slideWindow();
     void emitBlock(bool final);
     void putBits(std::uint32_t bits, unsigned n);
@@ -68,7 +99,15 @@ private:
     Allocator alloc_;
     Bytes* out_;
     Buffers* b_ = nullptr;
-    int row_ = 0;  // the row of the library's level table that serves the level, or -1 for ownParams_
+    // The row of the library's level table that serves the level, or one of kOwnRow (ownParams_), kStoredRow and
+    // kLiteralRow.
+    static constexpr int kOwnRow = -1, kStoredRow = -2, kLiteralRow = -3;
+    int row_ = 0;
+    Kel32u window_ = 32768;
+    bool fixedOnly_ = false;
+    bool joinStored_ = false;
+    // With joinStored_, the start of a stored block not yet written (it ends at blockStart_), or -1.
+    std::int64_t heldStored_ = -1;
     DeflateMatchParams ownParams_ = {};  // the greedy search's parameters when row_ is -1
     std::int32_t blockItems_ = 0;        // items per block (every block but the last holds this many)
     KelStreamResult result_ = kelStreamOk;
