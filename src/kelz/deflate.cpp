@@ -415,7 +415,8 @@ int deflateParams(z_streamp strm, int level, int strategy) {
     if ((strategy != s->strategy || kindOf(level) != kindOf(s->level)) && s->lastFlush != -2) {
         const int err = deflate(strm, Z_BLOCK);
         if (err == Z_STREAM_ERROR) return err;
-        if (strm->avail_in != 0 || kel::z::pendingBytes(s) != 0) return Z_BUF_ERROR;
+        // Refused while input is left or the block could not be ended; output still pending is no obstacle.
+        if (strm->avail_in != 0 || s->flushDone < kel::z::rank(Z_BLOCK)) return Z_BUF_ERROR;
     }
     s->level = level;
     s->strategy = strategy;

@@ -242,6 +242,26 @@ TEST_P(ZlibDeflate, OneByteBuffersAndFields) {
     }
 }
 
+TEST_P(ZlibDeflate, DataTypeFromTheFirstBlock) {
+    const ZlibApi& zl = api();
+    const Data text = readCorpusFile("alice29.txt");
+    Data binary = text;
+    binary[100] = 3;  // one control byte makes it binary
+    struct Case {
+        const Data* in;
+        int level, expect;
+    };
+    for (const Case& c :
+         {Case{&text, 6, Z_TEXT}, Case{&binary, 6, Z_BINARY}, Case{&text, 1, Z_TEXT}, Case{&text, 0, Z_UNKNOWN}}) {
+        z_stream s = {};
+        ASSERT_EQ(zl.deflateInit(&s, c.level), Z_OK);
+        Data out;
+        ASSERT_EQ(deflateAtOnce(zl, s, *c.in, out, zl.deflateBound(&s, uLong(c.in->size()))), Z_STREAM_END);
+        EXPECT_EQ(s.data_type, c.expect) << c.level;
+        zl.deflateEnd(&s);
+    }
+}
+
 TEST_P(ZlibDeflate, FinishWithLittleRoomContinues) {
     const ZlibApi& zl = api();
     auto rng = makeRng(2);
@@ -389,6 +409,7 @@ TEST_P(ZlibDeflate, ParamsMidStream) {
     t.next_out = one;
     t.avail_out = 1;
     zl.deflate(&t, Z_NO_FLUSH);
+    t.next_out = one;
     t.avail_out = 1;
     EXPECT_EQ(zl.deflateParams(&t, 1, Z_DEFAULT_STRATEGY), Z_BUF_ERROR);
     zl.deflateEnd(&t);
@@ -490,33 +511,36 @@ TEST(ZlibDeflateCross, FullFlushIsASyncPoint) {
     auto rng = makeRng(7);
     const Data in = mixedData(rng, 100000);
     const std::size_t cut = 60000;
-    z_stream s = {};
-    ASSERT_EQ(kel.deflateInit2(&s, 9, Z_DEFLATED, -15, 8, 0), Z_OK);
-    Data out(200000);
-    s.next_out = out.data();
-    s.avail_out = uInt(out.size());
-    s.next_in = const_cast<Bytef*>(in.data());
-    s.avail_in = uInt(cut);
-    ASSERT_EQ(kel.deflate(&s, Z_FULL_FLUSH), Z_OK);
-    const std::size_t flushEnd = s.total_out;
-    s.avail_in = uInt(in.size() - cut);
-    ASSERT_EQ(kel.deflate(&s, Z_FINISH), Z_STREAM_END);
-    out.resize(s.total_out);
-    kel.deflateEnd(&s);
-    // From a point inside the first part, inflateSync finds the flush and the rest decodes alone.
-    z_stream i = {};
-    ASSERT_EQ(sys.inflateInit2(&i, -15), Z_OK);
-    i.next_in = out.data() + flushEnd / 2;
-    i.avail_in = uInt(out.size() - flushEnd / 2);
-    ASSERT_EQ(sys.inflateSync(&i), Z_OK);
-    EXPECT_EQ(std::size_t(i.next_in - out.data()), flushEnd);
-    Data back(in.size());
-    i.next_out = back.data();
-    i.avail_out = uInt(back.size());
-    ASSERT_EQ(sys.inflate(&i, Z_FINISH), Z_STREAM_END) << (i.msg ? i.msg : "");
-    back.resize(i.total_out);
-    sys.inflateEnd(&i);
-    EXPECT_EQ(back, Data(in.begin() + long(cut), in.end()));
+    for (int level = 1; level <= 9; ++level) {
+        SCOPED_TRACE(level);
+        z_stream s = {};
+        ASSERT_EQ(kel.deflateInit2(&s, level, Z_DEFLATED, -15, 8, 0), Z_OK);
+        Data out(200000);
+        s.next_out = out.data();
+        s.avail_out = uInt(out.size());
+        s.next_in = const_cast<Bytef*>(in.data());
+        s.avail_in = uInt(cut);
+        ASSERT_EQ(kel.deflate(&s, Z_FULL_FLUSH), Z_OK);
+        const std::size_t flushEnd = s.total_out;
+        s.avail_in = uInt(in.size() - cut);
+        ASSERT_EQ(kel.deflate(&s, Z_FINISH), Z_STREAM_END);
+        out.resize(s.total_out);
+        kel.deflateEnd(&s);
+        // From a point inside the first part, inflateSync finds the flush and the rest decodes alone.
+        z_stream i = {};
+        ASSERT_EQ(sys.inflateInit2(&i, -15), Z_OK);
+        i.next_in = out.data() + flushEnd / 2;
+        i.avail_in = uInt(out.size() - flushEnd / 2);
+        ASSERT_EQ(sys.inflateSync(&i), Z_OK);
+        EXPECT_EQ(std::size_t(i.next_in - out.data()), flushEnd);
+        Data back(in.size());
+        i.next_out = back.data();
+        i.avail_out = uInt(back.size());
+        ASSERT_EQ(sys.inflate(&i, Z_FINISH), Z_STREAM_END) << (i.msg ? i.msg : "");
+        back.resize(i.total_out);
+        sys.inflateEnd(&i);
+        EXPECT_EQ(back, Data(in.begin() + long(cut), in.end()));
+    }
 }
 
 TEST(ZlibDeflateCross, Dictionaries) {
