@@ -543,6 +543,33 @@ TEST(ZlibDeflateCross, FullFlushIsASyncPoint) {
     }
 }
 
+// zlib emits another empty block for every flush stronger than the call before it, even without input between
+// them; libkelz adds nothing until new input arrives, and the stream still decodes.
+TEST(ZlibDeflateCross, RepeatedFlushesWithoutInputStayBounded) {
+    const ZlibApi& kel = kelZlib();
+    z_stream s = {};
+    ASSERT_EQ(kel.deflateInit(&s, 6), Z_OK);
+    Data out(4096);
+    s.next_out = out.data();
+    s.avail_out = uInt(out.size());
+    const char text[] = "some text to flush";
+    s.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text));
+    s.avail_in = sizeof text;
+    ASSERT_EQ(kel.deflate(&s, Z_SYNC_FLUSH), Z_OK);
+    const uLong afterFirst = s.total_out;
+    for (int round = 0; round < 50; ++round) {
+        for (int flush : {Z_BLOCK, Z_PARTIAL_FLUSH, Z_SYNC_FLUSH, Z_FULL_FLUSH}) {
+            const int r = kel.deflate(&s, flush);
+            ASSERT_TRUE(r == Z_OK || r == Z_BUF_ERROR) << r;
+        }
+    }
+    EXPECT_LE(s.total_out, afterFirst + 16);
+    ASSERT_EQ(kel.deflate(&s, Z_FINISH), Z_STREAM_END);
+    out.resize(s.total_out);
+    kel.deflateEnd(&s);
+    EXPECT_EQ(systemInflate(out, 15), Data(text, text + sizeof text));
+}
+
 TEST(ZlibDeflateCross, Dictionaries) {
     const ZlibApi& kel = kelZlib();
     auto rng = makeRng(8);
