@@ -41,6 +41,9 @@ Step runEngine(bz_stream* strm, CompressState* s, KelStreamFlush flush) {
     return {r, consumed > 0 || produced > 0};
 }
 
+// The encoder fails only when memory runs out (its output buffer grows with the first block) or when a stage of
+// libkeldcn8 rejects a call it should not; libbz2 has no code for the latter and BZ_CONFIG_ERROR, "the library
+// was built wrong", is the closest.
 int engineError(CompressState* s, KelStreamResult r) {
     s->error = r == kelStreamErrMemory ? BZ_MEM_ERROR : BZ_CONFIG_ERROR;
     return s->error;
