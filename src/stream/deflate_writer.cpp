@@ -595,7 +595,17 @@ void DeflateWriter::emitBlock(bool final) {
     }
 
     if (fixedOnly_) dynamicBits = ~std::uint64_t(0);
-    const bool storedWins = storedBits < dynamicBits && storedBits < fixedBits;
+    // Joined stored blocks share one header, so a block that joins a held one costs its bytes alone, and one that
+    // starts a hold its share of a full block's header (blocks that may follow will pay the rest). Compared so,
+    // a block coded with Huffman codes costs at most about 5 bits more than its raw bytes, and every stored group
+    // ends next to a block that comes out smaller than its raw bytes, or at 64 KiB: the output stays within zlib's
+    // compressBound however close to incompressible the input is.
+    std::uint64_t storedCost = storedBits;
+    if (joinStored_ && rawLen >= 0) {
+        const bool joins = heldStored_ >= 0 && curOff - heldStored_ <= 65535;
+        storedCost = 8 * std::uint64_t(rawLen) + (joins ? 0 : 40 * std::uint64_t(rawLen) / 65535 + 1);
+    }
+    const bool storedWins = storedCost < dynamicBits && storedCost < fixedBits;
     // A held stored block and this one join while together they fit one stored block; otherwise the held one
     // goes out first.
     if (heldStored_ >= 0 && !(storedWins && curOff - heldStored_ <= 65535)) settleStored();

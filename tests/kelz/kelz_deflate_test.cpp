@@ -293,6 +293,17 @@ TEST_P(ZlibDeflate, CompressFitsCompressBound) {
         EXPECT_EQ(zl.compress(dst.data(), &len, in.data(), uLong(n)), Z_OK) << n;
         ASSERT_EQ(systemInflate(Data(dst.begin(), dst.begin() + long(len)), 15), in);
     }
+    // Nearly incompressible: Huffman codes save about as much as their header costs.
+    for (unsigned symbols : {240u, 250u, 254u}) {
+        Data in(1100000);
+        for (auto& b : in) b = std::uint8_t(rng() % symbols);
+        for (int level : {1, 6, 9}) {
+            std::vector<Bytef> dst(zl.compressBound(uLong(in.size())));
+            uLongf len = uLongf(dst.size());
+            EXPECT_EQ(zl.compress2(dst.data(), &len, in.data(), uLong(in.size()), level), Z_OK)
+                << symbols << " symbols, level " << level;
+        }
+    }
     uLongf tiny = 3;
     std::uint8_t small[3];
     const Data in = randomBytes(rng, 100);
