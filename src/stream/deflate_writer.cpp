@@ -601,9 +601,15 @@ void DeflateWriter::emitBlock(bool final) {
     // ends next to a block that comes out smaller than its raw bytes, or at 64 KiB: the output stays within zlib's
     // compressBound however close to incompressible the input is.
     std::uint64_t storedCost = storedBits;
+    // A block ended by a flush or the end is written at once, and pays its whole header unless it joins.
     if (joinStored_ && rawLen >= 0) {
         const bool joins = heldStored_ >= 0 && curOff - heldStored_ <= 65535;
-        storedCost = 8 * std::uint64_t(rawLen) + (joins ? 0 : 40 * std::uint64_t(rawLen) / 65535 + 1);
+        const bool full = !final && items_ >= blockItems_;
+        if (joins) {
+            storedCost = 8 * std::uint64_t(rawLen);
+        } else if (full) {
+            storedCost = 8 * std::uint64_t(rawLen) + 40 * std::uint64_t(rawLen) / 65535 + 1;
+        }
     }
     const bool storedWins = storedCost < dynamicBits && storedCost < fixedBits;
     // A held stored block and this one join while together they fit one stored block; otherwise the held one

@@ -242,6 +242,21 @@ TEST_P(ZlibDeflate, OneByteBuffersAndFields) {
     }
 }
 
+TEST_P(ZlibDeflate, EmptyInputMakesTheSmallestStream) {
+    const ZlibApi& zl = api();
+    const std::size_t sizes[3] = {2, 8, 20};  // an empty fixed block, plus the zlib or gzip wrapper
+    for (int wrap = 0; wrap < 3; ++wrap) {
+        for (int level : {1, 6, 9}) {
+            z_stream s = {};
+            ASSERT_EQ(zl.deflateInit2(&s, level, Z_DEFLATED, windowBitsFor(wrap, 15), 8, 0), Z_OK);
+            Data out;
+            ASSERT_EQ(deflateAtOnce(zl, s, Data(), out, 64), Z_STREAM_END);
+            EXPECT_EQ(out.size(), sizes[wrap]) << "wrap " << wrap << " level " << level;
+            zl.deflateEnd(&s);
+        }
+    }
+}
+
 TEST_P(ZlibDeflate, DataTypeFromTheFirstBlock) {
     const ZlibApi& zl = api();
     const Data text = readCorpusFile("alice29.txt");
