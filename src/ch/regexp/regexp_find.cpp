@@ -64,6 +64,18 @@ struct ChainItem {
     bool forced;
 };
 
+// The byte tables of the search, kept apart from Ctx so that they are not cleared with it: each table is
+// written before it is read.
+struct Scratch {
+    bool classMap[kClassMaps][256];
+    bool chainTable[kChainItems][256];
+};
+
+// Subjects shorter than this are searched with the cheaper setup alone (four class tables, no start chain, no
+// fixed-offset literal or word comparison): building those costs microseconds, which a line-by-line search
+// pays per line and cannot win back.
+constexpr int kAnalysisMinLen = 256;
+
 struct Ctx {
     RegExpState* state;
     const Kel8u* subjectStart;
@@ -102,7 +114,7 @@ struct Ctx {
     const Kel8u* repNext;
     // The chain of Ctx: items every match takes in order from its start (see n8_buildChain).
     ChainItem chain[kChainItems];
-    bool chainTable[kChainItems][256];
+    bool (*chainTable)[256];  // kChainItems tables, in the caller's frame (left uninitialised: see Scratch)
     Kel32s chainLen;
     Kel32s chainSpan;  // node evaluations a path through the chain can make
     Kel32s chainByte;  // the one byte of the chain's second item when its first is a forced unbounded run, or -1
@@ -113,7 +125,7 @@ struct Ctx {
     Kel8u classNodeMap[kClassNodes];
     Kel32s numClassNodes;
     Kel8u classSlot[kIndexedNodes];  // 1 + the table of node i, 0 for none
-    bool classMap[kClassMaps][256];
+    bool (*classMap)[256];           // kClassMaps tables, in the caller's frame
     Kel32s numClassMaps;
     bool topAlternation;  // the program has an Alternation of level 0
     bool leadLiteral;     // every match starts with node 0, a case-sensitive Letter or String
@@ -2422,6 +2434,11 @@ KelStatus n8_ownsRegExpFind_8u(const Kel8u* pSrc, int srcLen, RegExpState* pStat
     if (h.magic != kRegExpMagic) return kelStatusRegExpBadState;
 
     Ctx c{};
+    Scratch scratch;
+    c.classMap = scratch.classMap;
+    c.chainTable = scratch.chainTable;
+    const bool analyse = srcLen >= kAnalysisMinLen;
+    const Kel32s maxMaps = analyse ? kClassMaps : 4;
     c.state = pState;
     c.subjectStart = pSrc;
     c.numNodes = h.numNodes;
@@ -2461,7 +2478,7 @@ KelStatus n8_ownsRegExpFind_8u(const Kel8u* pSrc, int srcLen, RegExpState* pStat
         const RegExpNode n0 = n8_node(c, 0);
         c.leadLiteral = (n0.kind == kNodeLetter || n0.kind == kNodeString) && !n8_caseless(n0.opts);
     }
-    for (Kel32s i = 0; i < c.numNodes && c.numClassNodes < kClassNodes; ++i) {
+    for (Kel32s i = 0; i < c.numNodes && c.numClassNodes < (analyse ? kClassNodes : 4); ++i) {
         const RegExpNode n = n8_node(c, i);
         if (n.kind != kNodeCharacterClass) continue;
         bool bytesOnly = true;
@@ -2481,7 +2498,7 @@ KelStatus n8_ownsRegExpFind_8u(const Kel8u* pSrc, int srcLen, RegExpState* pStat
         Kel32s slot = 0;
         while (slot < c.numClassMaps && __builtin_memcmp(c.classMap[slot], map, sizeof map) != 0) ++slot;
         if (slot == c.numClassMaps) {
-            if (slot == kClassMaps) continue;
+            if (slot == maxMaps) continue;
             __builtin_memcpy(c.classMap[c.numClassMaps++], map, sizeof map);
         }
         if (i < kIndexedNodes) c.classSlot[i] = static_cast<Kel8u>(slot + 1);
@@ -2511,9 +2528,13 @@ KelStatus n8_ownsRegExpFind_8u(const Kel8u* pSrc, int srcLen, RegExpState* pStat
         n8_regExpPairFilterInit(&c.pair, c.first, c.usePair ? second : nullptr);
     }
     c.lineLead = n8_lineLead(c);
-    n8_fixedLiteral(c);
-    n8_repeatedRun(c);
-    n8_buildChain(c);
+    c.fixedAt = -1;
+    c.chainByte = -1;
+    if (analyse) {
+        n8_fixedLiteral(c);
+        n8_repeatedRun(c);
+        n8_buildChain(c);
+    }
     c.leadRun = n8_leadRun(c);
 
     // A required last literal bounds where any match can end; a look-ahead could still read past it.
