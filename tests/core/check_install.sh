@@ -74,6 +74,16 @@ env -u LD_LIBRARY_PATH "$kelBin" c -k -f bzip2 "$work/tool-input"
 mv "$work/tool-input" "$work/tool-original"
 env -u LD_LIBRARY_PATH "$kelBin" d "$work/tool-input.bz2"
 cmp "$work/tool-original" "$work/tool-input" || { echo "installed kel round trip differs"; exit 1; }
+# kel run takes the drop-in zlib and libbz2 from the moved tree, and they load there (they find libkeldcn8 by
+# their own run path).
+preload=$(env -u LD_LIBRARY_PATH "$kelBin" run --print)
+[[ $preload == "$moved"/lib*/kel/libz.so.1:"$moved"/lib*/kel/libbz2.so.1.0 ]] ||
+  { echo "installed kel run preloads $preload"; exit 1; }
+if [ -x /usr/bin/python3 ]; then
+  env -u LD_LIBRARY_PATH "$kelBin" run -- /usr/bin/python3 -c \
+    'import zlib, bz2; d = b"kel" * 999; assert zlib.decompress(zlib.compress(d)) == d == bz2.decompress(bz2.compress(d)); print(open("/proc/self/maps").read())' |
+    grep -q "$moved/lib.*/kel/libz.so.1" || { echo "python3 under the installed kel run does not use its zlib"; exit 1; }
+fi
 for f in share/man/man1/kel.1 share/bash-completion/completions/kel share/zsh/site-functions/_kel; do
   [ -s "$moved/$f" ] || { echo "$f is not installed"; exit 1; }
 done

@@ -13,7 +13,7 @@ _kel() {
         cword=$COMP_CWORD
     fi
 
-    local commands="c d demo find grep iconv regex replace sum version"
+    local commands="c d demo find grep iconv regex replace run sum version"
     if [[ $cword -eq 1 ]]; then
         COMPREPLY=($(compgen -W "$commands --help --version" -- "$cur"))
         return
@@ -54,6 +54,14 @@ _kel() {
         regex)
             [[ $prev == --options ]] && return
             opts="--dump --options --help" files=none
+            ;;
+        run)
+            if ((COMP_CWORD == 2)) && [[ $cur == -* ]]; then
+                COMPREPLY=($(compgen -W "-- --print --help" -- "$cur"))
+            else
+                COMPREPLY=($(compgen -c -- "$cur"))
+            fi
+            return
             ;;
         demo)
             [[ $prev == --data ]] && { COMPREPLY=($(compgen -d -- "$cur")); return; }

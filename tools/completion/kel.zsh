@@ -13,6 +13,7 @@ _kel() {
         'iconv:convert text between UTF-8 and UTF-16'
         'regex:list the node program of a pattern'
         'replace:replace regular-expression matches'
+        'run:run a program with kel's zlib and libbz2'
         'sum:print checksums of files'
         'version:print the versions of kel and its libraries'
     )
@@ -79,6 +80,9 @@ _kel() {
         regex)
             _arguments '--dump[list the node program]' '--options[option letters]:letters:' \
                 '--help[print the options]' '1:pattern:'
+            ;;
+        run)
+            _arguments '--print[print the LD_PRELOAD value]' '--help[print the options]' '*::command:_normal'
             ;;
         demo)
             _arguments '--data[sample directory]:directory:_files -/' '--help[print the options]'
