@@ -96,17 +96,21 @@ bool n8_walkSegmented(Kel8u* pBuff, Kel8u* pDst, int len, Kel32u origin) {
         }
     }
 
-    // Offsets along the chain from the origin's segment; it must come back round having covered the block.
+    // Offsets along the chain from the origin's segment; it must come back round to the origin. Usually the cycle
+    // covers the block. A block of a text that repeats (a period p dividing the block, as in a file made of copies)
+    // splits into several cycles of p places each; the single walk then goes round the origin's cycle again and
+    // again, so the output repeats with the cycle's length, and only that cycle need be walked.
     Kel32u off = 0;
     int s = originSeg;
-    for (int hops = 0; hops < segs; ++hops) {
-        order[hops] = static_cast<Kel16u>(s);
+    int chained = 0;
+    while (chained < segs) {
+        order[chained++] = static_cast<Kel16u>(s);
         segOff[s] = off;
         off += segLen[s];
         s = next[s];
         if (s == originSeg) break;
     }
-    if (s != originSeg || off != static_cast<Kel32u>(len)) {
+    if (s != originSeg || off == 0 || off > static_cast<Kel32u>(len)) {
         for (int g = 0; g < segs; ++g) {
             Kel8u* const q = pBuff + 4 * static_cast<size_t>(start[g]);
             n8_storeU32(q, n8_loadU32(q) & ~kMark);
@@ -122,7 +126,7 @@ bool n8_walkSegmented(Kel8u* pBuff, Kel8u* pDst, int len, Kel32u origin) {
     taken = 0;
     active = 0;
     for (int w = 0; w < kWalkers; ++w) {
-        seg[w] = taken < segs ? order[taken++] : -1;
+        seg[w] = taken < chained ? order[taken++] : -1;
         if (seg[w] < 0) continue;
         place[w] = start[seg[w]];
         left[w] = segLen[seg[w]];
@@ -136,7 +140,7 @@ bool n8_walkSegmented(Kel8u* pBuff, Kel8u* pDst, int len, Kel32u origin) {
             *out[w]++ = static_cast<Kel8u>(e);
             place[w] = (e >> 8) & kLinkMask;
             if (--left[w] != 0) continue;
-            seg[w] = taken < segs ? order[taken++] : -1;
+            seg[w] = taken < chained ? order[taken++] : -1;
             if (seg[w] < 0) {
                 --active;
                 continue;
@@ -145,6 +149,13 @@ bool n8_walkSegmented(Kel8u* pBuff, Kel8u* pDst, int len, Kel32u origin) {
             left[w] = segLen[seg[w]];
             out[w] = pDst + segOff[seg[w]];
         }
+    }
+    // The rest repeats the cycle: copy what is done onto the end, doubling each time (every copy starts at a
+    // multiple of the cycle's length).
+    for (Kel32u done = off; done < static_cast<Kel32u>(len);) {
+        const Kel32u n = done < static_cast<Kel32u>(len) - done ? done : static_cast<Kel32u>(len) - done;
+        __builtin_memcpy(pDst + done, pDst, n);
+        done += n;
     }
     return true;
 }

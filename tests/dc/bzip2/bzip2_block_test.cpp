@@ -181,6 +181,13 @@ TEST(Bzip2Pipeline, ShapedDataRoundTrips) {
     Bytes periodic(100000);
     for (std::size_t i = 0; i < periodic.size(); ++i) periodic[i] = static_cast<std::uint8_t>("xyzzy"[i % 5]);
     roundTrip(periodic, "periodic");
+    // A file made of copies of a long stretch: the links form one cycle per copy, each crossing many segments.
+    const Bytes stretch = kel::test::randomBytes(rng, 45000);
+    for (int copies : {2, 3, 4}) {
+        Bytes copied;
+        for (int c = 0; c < copies; ++c) copied.insert(copied.end(), stretch.begin(), stretch.end());
+        roundTrip(copied, "copies of a stretch");
+    }
     Bytes all(256 * 20);
     for (std::size_t i = 0; i < all.size(); ++i) all[i] = static_cast<std::uint8_t>(i * 37);
     roundTrip(all, "every byte value");
