@@ -80,9 +80,10 @@ preload=$(env -u LD_LIBRARY_PATH "$kelBin" run --print)
 [[ $preload == "$moved"/lib*/kel/libz.so.1:"$moved"/lib*/kel/libbz2.so.1.0 ]] ||
   { echo "installed kel run preloads $preload"; exit 1; }
 if [ -x /usr/bin/python3 ]; then
-  env -u LD_LIBRARY_PATH "$kelBin" run -- /usr/bin/python3 -c \
-    'import zlib, bz2; d = b"kel" * 999; assert zlib.decompress(zlib.compress(d)) == d == bz2.decompress(bz2.compress(d)); print(open("/proc/self/maps").read())' |
-    grep -q "$moved/lib.*/kel/libz.so.1" || { echo "python3 under the installed kel run does not use its zlib"; exit 1; }
+  maps=$(env -u LD_LIBRARY_PATH "$kelBin" run -- /usr/bin/python3 -c \
+    'import zlib, bz2; d = b"kel" * 999; assert zlib.decompress(zlib.compress(d)) == d == bz2.decompress(bz2.compress(d)); print(open("/proc/self/maps").read())')
+  grep -q "$moved/lib.*/kel/libz.so.1" <<<"$maps" ||
+    { echo "python3 under the installed kel run does not use its zlib"; exit 1; }
 fi
 for f in share/man/man1/kel.1 share/bash-completion/completions/kel share/zsh/site-functions/_kel; do
   [ -s "$moved/$f" ] || { echo "$f is not installed"; exit 1; }
