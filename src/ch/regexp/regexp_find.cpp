@@ -18,6 +18,7 @@
 #include "ch/regexp/regexp_find.h"
 
 #include "ch/regexp/regexp_prefilter.h"
+#include "ch/regexp/regexp_run.h"
 
 #include "ch/regexp/unicode/unicode_internal.h"
 #include "core/ch_exports.h"
@@ -48,6 +49,7 @@ constexpr Kel32s kNativeEntries = kRegExpNativeStackEntries;
 struct Entry;
 
 constexpr int kRunSlots = 4;   // remembered runs of greedy single items
+constexpr int kRunTables = 8;  // nibble tables of repeated items kept per search
 constexpr int kNextSlots = 8;  // remembered first-byte sets of the rest after a single-item loop
 struct RunMemo {
     Kel32s node;
@@ -62,6 +64,7 @@ struct ChainItem {
     const bool* table;
     Kel32s min, max;
     bool forced;
+    RegExpRunTable run;  // the table's nibble form, for the vector scan
 };
 
 // The byte tables of the search, kept apart from Ctx so that they are not cleared with it: each table is
@@ -119,6 +122,7 @@ struct Ctx {
     Kel32s chainSpan;  // node evaluations a path through the chain can make
     Kel32s chainByte;  // the one byte of the chain's second item when its first is a forced unbounded run, or -1
     const Kel8u* chainByteAt;  // next occurrence of chainByte at or after the position, when known
+    const Kel8u* reqAt;        // next occurrence of reqByte at or after the position, when known
     // Byte tables of the first classes whose members are all byte tests. Such members look at the first byte of
     // the character only, so a table answers for any byte; the class still consumes the whole character.
     Kel32s classNode[kClassNodes];
@@ -136,12 +140,13 @@ struct Ctx {
     Kel32s capA;
     Kel32s capB;
     Kel32s capacity;
-    Kel32s top;        // entries in use
-    Kel32s topRet;     // index of the newest returnable entry, -1 for none
-    Kel32s barrier;    // index of the innermost sub-program's barrier, -1 for none
-    Kel32u topSerial;  // serial of entry topRet, 0 for none
-    Kel32s needLevel;  // deepest nesting level a returnable entry on the stack resumes in (0: none)
-    Kel32u serial;     // last serial handed out
+    Kel32s top;                        // entries in use
+    Kel32s topRet;                     // index of the newest returnable entry, -1 for none
+    Kel32s barrier;                    // index of the innermost sub-program's barrier, -1 for none
+    Kel32u topSerial;                  // serial of entry topRet, 0 for none
+    Kel32s needLevel;                  // deepest nesting level a returnable entry on the stack resumes in (0: none)
+    Kel32u serial;                     // last serial handed out
+    Kel8u possIndexed[kIndexedNodes];  // answers of n8_possessive for nodes below kIndexedNodes: 0 unknown, 1 + value
     Kel32s possNode[kPossSlots];
     bool possValue[kPossSlots];
     Kel32s numPoss;
@@ -155,6 +160,14 @@ struct Ctx {
     Kel32s numNext;
     RunMemo runs[kRunSlots];
     Kel32s numRuns;  // reset whenever the end of the subject moves
+    // The straight path (see n8_straightAttempt): whether the program qualifies, and its record in this search.
+    bool straight;
+    Kel32s straightWins;
+    Kel32s straightMisses;
+    // Nibble forms of the tables repeated items scan, made on first use.
+    const bool* runKey[kRunTables];
+    RegExpRunTable runTable[kRunTables];
+    Kel32s numRunTables;
 };
 
 inline const bool* n8_classMapOf(const Ctx& c, Kel32s i) {
@@ -315,6 +328,12 @@ Kel32s n8_matchOne(const Ctx& c, Kel32s i, const RegExpNode& n, const Kel8u* p) 
         return g.len;
     }
     if (avail <= 0) return -1;
+    // The kinds a hot loop meets most are tested first, each with a branch of its own: one indirect jump shared
+    // by every call site predicts poorly.
+    if (n.kind == kNodeCharacterClass && i < kIndexedNodes && c.classSlot[i]) {
+        return c.classMap[c.classSlot[i] - 1][p[0]] ? n8_charSize(p, avail) : -1;
+    }
+    if (n.kind == kNodeLetter && !n8_caseless(n.opts)) return p[0] == n.a ? 1 : -1;
     Kel32s code;
     switch (n.kind) {
         case kNodeLetter:
@@ -722,6 +741,16 @@ inline void n8_restoreDepth(Ctx& c, long long d) {
 bool n8_viable(const Ctx& c, Kel32s j, const Kel8u* p) {
     if (j >= c.numNodes) return true;
     const RegExpNode n = n8_node(c, j);
+    // Group openings and closes, the commonest answers, need no dispatch.
+    if (n.kind >= kNodeGroupingLookBehind && n.kind <= kNodeGroupingClose) return true;
+    if (n.kind == kNodeCharacterClass || n.kind == kNodeLetter) {
+        const Kel32s qi = n.kind == kNodeCharacterClass ? j + n.b + 1 : j + 1;
+        if (qi < c.numNodes) {
+            const RegExpNode q = n8_node(c, qi);
+            if (n8_isQuantifierNode(q.kind) && q.a == 0) return true;
+        }
+        return n8_matchOne(c, j, n, p) >= 0;
+    }
     switch (n.kind) {
         case kNodeString:
             return n8_matchOne(c, j, n, p) >= 0;
@@ -1183,6 +1212,7 @@ bool n8_reentryPossessive(const Ctx& c, Kel32s i, const bool* mine, Kel32s next)
 // Whether no position a greedy loop gives back can start the rest: every such position holds a byte the item
 // matched, and the rest's first node cannot accept that byte. Then the loop needs no entry at all.
 bool n8_possessive(Ctx& c, Kel32s i, const RegExpNode& item, Kel32s next) {
+    if (i < kIndexedNodes && c.possIndexed[i]) return c.possIndexed[i] == 2;
     for (Kel32s k = 0; k < c.numPoss; ++k) {
         if (c.possNode[k] == i) return c.possValue[k];
     }
@@ -1195,6 +1225,10 @@ bool n8_possessive(Ctx& c, Kel32s i, const RegExpNode& item, Kel32s next) {
             for (int b = 0; b < 256 && value; ++b) value = !(mine[b] && theirs[b]);
         }
         if (!value) value = n8_reentryPossessive(c, i, mine, next);
+    }
+    if (i < kIndexedNodes) {
+        c.possIndexed[i] = value ? 2 : 1;
+        return value;
     }
     const Kel32s slot = c.numPoss < kPossSlots ? c.numPoss++ : (i & (kPossSlots - 1));
     c.possNode[slot] = i;
@@ -1326,31 +1360,28 @@ bool n8_lazyTry(Ctx& c, Kel32s i, const RegExpNode& item, Kel32s max, Kel32s nex
     }
 }
 
-// End of the run of ASCII bytes from `table` in [q, lim). Eight bytes are tested per branch, read as one word
-// (ASCII when no byte has its top bit): the loop is the inner loop of every repeated class and of the start chain.
-inline const Kel8u* n8_asciiRun(const bool* table, const Kel8u* q, const Kel8u* lim) {
-    while (lim - q >= 8) {
-        unsigned long long w;
-        __builtin_memcpy(&w, q, sizeof w);
-        if (w & 0x8080808080808080ull) break;
-        const bool all = table[w & 0xFF] & table[(w >> 8) & 0xFF] & table[(w >> 16) & 0xFF] & table[(w >> 24) & 0xFF] &
-                         table[(w >> 32) & 0xFF] & table[(w >> 40) & 0xFF] & table[(w >> 48) & 0xFF] & table[w >> 56];
-        if (!all) break;
-        q += 8;
+// The nibble form of a repeated item's table, or null when the search already keeps kRunTables of them (the scan
+// then goes a byte at a time).
+const RegExpRunTable* n8_runTableOf(Ctx& c, const bool* table) {
+    for (Kel32s k = 0; k < c.numRunTables; ++k) {
+        if (c.runKey[k] == table) return &c.runTable[k];
     }
-    while (q < lim && *q < 0x80 && table[*q]) ++q;
-    return q;
+    if (c.numRunTables == kRunTables) return nullptr;
+    c.runKey[c.numRunTables] = table;
+    n8_regExpRunTableInit(&c.runTable[c.numRunTables], table);
+    return &c.runTable[c.numRunTables++];
 }
 
 // Repetitions of a table item taken from *pPos: at most `room`, stopping at `end` or at the first character whose
-// lead byte the table rejects; *pPos moves past them. ASCII bytes are one repetition each and are taken in a tight
-// loop; a non-ASCII lead byte the table accepts takes its whole character.
-inline Kel32s n8_tableRun(const bool* table, const Kel8u** pPos, const Kel8u* end, Kel32s room) {
+// lead byte the table rejects; *pPos moves past them. ASCII bytes are one repetition each and are taken by the
+// run scan; a non-ASCII lead byte the table accepts takes its whole character.
+inline Kel32s n8_tableRun(const bool* table, const RegExpRunTable* run, const Kel8u** pPos, const Kel8u* end,
+                          Kel32s room) {
     const Kel8u* pos = *pPos;
     Kel32s taken = 0;
     for (;;) {
         const Kel8u* lim = end - pos > room - taken ? pos + (room - taken) : end;
-        const Kel8u* q = n8_asciiRun(table, pos, lim);
+        const Kel8u* q = run ? n8_regExpAsciiRun(*run, table, pos, lim) : n8_regExpAsciiRun_ref(table, pos, lim);
         taken += static_cast<Kel32s>(q - pos);
         pos = q;
         if (pos == lim || !table[*pos]) break;
@@ -1393,8 +1424,9 @@ bool n8_repeatEnter(Ctx& c, Kel32s i, const RegExpNode& n, Kel32s qi, const Kel8
     const bool* table = item.kind == kNodeLetterRange      ? n8_rangeTableOf(item.a, item.opts)
                         : item.kind == kNodeCharacterClass ? n8_classMapOf(c, i)
                                                            : nullptr;
+    const RegExpRunTable* run = table && max - min > 1 ? n8_runTableOf(c, table) : nullptr;
     if (table) {
-        count = n8_tableRun(table, &pos, c.end, min);
+        count = n8_tableRun(table, run, &pos, c.end, min);
         if (count < min) return false;
     }
     while (count < min) {
@@ -1434,7 +1466,7 @@ bool n8_repeatEnter(Ctx& c, Kel32s i, const RegExpNode& n, Kel32s qi, const Kel8
             ++count;
         }
     } else if (table) {
-        count += n8_tableRun(table, &pos, c.end, max - count);
+        count += n8_tableRun(table, run, &pos, c.end, max - count);
     } else {
         while (count < max && pos < c.end) {
             const Kel32s l = n8_matchOne(c, i, item, pos);
@@ -1685,6 +1717,119 @@ Result n8_attempt(Ctx& c, const Kel8u* start) {
         }
         if (!ok) mode = kFailing;
     }
+}
+
+// ---- The straight path --------------------------------------------------------------------------------------
+//
+// Most matches of a pattern made of items in sequence, such as a URL's scheme, host, path and optional query,
+// take the interpreter's first path: every greedy item takes all it can, every optional group is entered where its
+// content can start, and nothing is given back. That path is the one the interpreter tries first, so when it leads
+// to the end, its match is the interpreter's; and with more depth and budget in hand than the program has nodes,
+// no evaluation on it could meet the limit. The straight path walks it without entries, trails or records, and
+// on the first item that fails it gives up, leaving the position to the interpreter (it changes nothing the
+// interpreter reads).
+
+// Whether the program is a straight sequence: single items (greedy or not quantified), anchors, option changes,
+// and non-capturing groups without alternatives around such items, unquantified or with a greedy ?.
+bool n8_straightProgram(const Ctx& c) {
+    if (c.numGroups != 1 || c.topAlternation || c.numNodes == 0) return false;
+    for (Kel32s j = 0; j < c.numNodes;) {
+        const RegExpNode n = n8_node(c, j);
+        if (n.kind == kNodeGroupingNoCapture) {
+            const GroupInfo g = n8_groupInfo(c, j);
+            if (g.lazy || g.min > 1 || g.max != 1 || n8_nextAlternative(c, j + 1, g.close) >= 0) return false;
+            for (Kel32s k = j + 1; k < g.close; ++k) {
+                if (n8_isGroupOpenNode(n8_node(c, k).kind)) return false;
+            }
+            ++j;
+            continue;
+        }
+        if (n.kind == kNodeGroupingClose) {
+            ++j;  // its group was checked at the open node; the quantifier, if any, comes next
+            continue;
+        }
+        if (n.kind == kNodeOptionSet || n8_isQuantifierNode(n.kind)) {
+            ++j;  // only a group's quantifier is met here: an item's is passed with its item
+            continue;
+        }
+        const Kel32s qi = n8_quantIndex(n, j);
+        const bool quantified = qi < c.numNodes && n8_isQuantifierNode(n8_node(c, qi).kind);
+        if (n.kind == kNodePosition) {
+            if (quantified) return false;
+            ++j;
+            continue;
+        }
+        const bool item = n.kind == kNodeLetter || n.kind == kNodeLetterRange || n.kind == kNodeCharacterClass ||
+                          n.kind == kNodeOneByte || n.kind == kNodeUnicodeCategory || n.kind == kNodeUnicodeRange ||
+                          n.kind == kNodeUnicodeScript || (n.kind == kNodeString && !quantified) ||
+                          (n.kind == kNodeLetterUtf8 && !(quantified && n.b > 1 && c.format == kRegExpFormatBytes));
+        if (!item) return false;
+        if (quantified && n8_node(c, qi).kind != kNodeQuantifierMax) return false;
+        j = quantified ? qi + 1 : qi;
+    }
+    return true;
+}
+
+// The straight path from p: true with *pEnd at the end of the match it leads to, false when it fails somewhere
+// (the position is then the interpreter's).
+bool n8_straightAttempt(Ctx& c, const Kel8u* p, const Kel8u** pEnd) {
+    for (Kel32s i = 0; i < c.numNodes;) {
+        const RegExpNode n = n8_node(c, i);
+        ++c.steps;
+        if (n.kind == kNodeGroupingNoCapture) {
+            const GroupInfo g = n8_groupInfo(c, i);
+            if (g.min == 0 && !n8_viable(c, i + 1, p)) {
+                i = g.after;
+                continue;
+            }
+            ++i;
+            continue;
+        }
+        if (n.kind == kNodeGroupingClose || n.kind == kNodeOptionSet || n8_isQuantifierNode(n.kind)) {
+            ++i;  // a group's quantifier was settled at its open node
+            continue;
+        }
+        if (n.kind == kNodePosition) {
+            if (!n8_positionHolds(c, n, p)) return false;
+            ++i;
+            continue;
+        }
+        const Kel32s qi = n8_quantIndex(n, i);
+        if (qi >= c.numNodes || !n8_isQuantifierNode(n8_node(c, qi).kind)) {
+            if (p >= c.end) return false;
+            const Kel32s l = n8_matchOne(c, i, n, p);
+            if (l < 0) return false;
+            p += l;
+            i = qi;
+            continue;
+        }
+        const RegExpNode quant = n8_node(c, qi);
+        const Kel32s min = quant.a, max = quant.b;
+        const bool* table = n.kind == kNodeLetterRange      ? n8_rangeTableOf(n.a, n.opts)
+                            : n.kind == kNodeCharacterClass ? n8_classMapOf(c, i)
+                                                            : nullptr;
+        Kel32s count = 0;
+        if (table) {
+            count = n8_tableRun(table, max - min > 1 ? n8_runTableOf(c, table) : nullptr, &p, c.end, max);
+        } else if (n.kind == kNodeLetter && !n8_caseless(n.opts)) {
+            while (count < max && p < c.end && *p == n.a) {
+                ++p;
+                ++count;
+            }
+        } else {
+            while (count < max && p < c.end) {
+                const Kel32s l = n8_matchOne(c, i, n, p);
+                if (l <= 0) break;
+                p += l;
+                ++count;
+            }
+        }
+        if (count < min) return false;
+        i = qi + 1;
+    }
+    if (c.nonEmpty && p == c.matchStart) return false;
+    *pEnd = p;
+    return true;
 }
 
 enum Anchor { kAnchorNone, kAnchorStart, kAnchorLine };
@@ -2149,7 +2294,7 @@ void n8_buildChain(Ctx& c) {
             Kel32s lo = 0, hi = 0;
             if (!n8_summarize(c, j + 1, g.close, table, &lo, &hi) || lo < 1) break;
             c.chainSpan += g.close - j;
-            c.chain[c.chainLen++] = ChainItem{table, lo, hi, false};
+            c.chain[c.chainLen++] = ChainItem{table, lo, hi, false, {}};
             j = g.after;
             continue;
         }
@@ -2160,7 +2305,7 @@ void n8_buildChain(Ctx& c) {
                 table = c.chainTable[c.chainLen];
                 for (int b = 0; b < 256; ++b) table[b] = false;
                 n8_addByte(table, n.ptr[k], n8_caseless(n.opts));
-                c.chain[c.chainLen++] = ChainItem{table, 1, 1, false};
+                c.chain[c.chainLen++] = ChainItem{table, 1, 1, false, {}};
             }
             ++j;
             continue;
@@ -2174,7 +2319,7 @@ void n8_buildChain(Ctx& c) {
             hi = n8_node(c, qi).b;
         }
         if (lo < 1) break;
-        c.chain[c.chainLen++] = ChainItem{table, lo, hi, false};
+        c.chain[c.chainLen++] = ChainItem{table, lo, hi, false, {}};
         j = quantified ? qi + 1 : qi;
     }
     // The scan decides nothing past a variable item that is not forced: the chain ends with it.
@@ -2184,6 +2329,7 @@ void n8_buildChain(Ctx& c) {
     }
     // A chain of one item says no more than the first-byte filter.
     if (c.chainLen < 2) c.chainLen = 0;
+    for (Kel32s k = 0; k < c.chainLen; ++k) n8_regExpRunTableInit(&c.chain[k].run, c.chain[k].table);
     c.chainByte = -1;
     if (c.chainLen >= 2 && c.chain[0].forced && c.chain[0].max == kQuantifierInfinity && c.chain[1].min == 1 &&
         c.chain[1].max == 1) {
@@ -2231,7 +2377,7 @@ const Kel8u* n8_chainFails(const Ctx& c, const Kel8u* p) {
         const bool last = k + 1 == c.chainLen;
         const long want = last ? it.min : it.max == kQuantifierInfinity ? room : static_cast<long>(it.max) + 1;
         const Kel8u* lim = room > want ? q + want : c.end;
-        const Kel8u* r = n8_asciiRun(it.table, q, lim);
+        const Kel8u* r = n8_regExpAsciiRun(it.run, it.table, q, lim);
         if (r < lim && *r >= 0x80 && it.table[*r]) return nullptr;
         const long run = r - q;
         if (run < it.min) return k > 0 && firstEnd ? firstEnd : p + 1;
@@ -2252,12 +2398,14 @@ Result n8_findFirst(Ctx& c, const Kel8u* s, Kel32s n, Anchor anchor) {
     if (c.depth < 0) return kLimit;
     --c.depth;
     const Kel8u* end = s + n;
+    // The next occurrences of the required and chain bytes hold over calls with the same end: the calls of a
+    // global search start where the last one stopped or further on, never before a position it passed.
+    if (c.end != end) c.reqAt = c.chainByteAt = nullptr;
     c.end = end;
     c.numRuns = 0;
     c.repFrom = nullptr;
-    c.chainByteAt = nullptr;
     Result result = kFail;
-    const Kel8u* req = nullptr;  // next occurrence of reqByte at or after the position, when known
+    const Kel8u*& req = c.reqAt;
     const bool deep = c.depth >= kSkipDepth;
     const bool useFirst = c.useFirst && (deep || !c.firstDeep);
     const bool usePair = c.usePair && deep;
@@ -2268,6 +2416,7 @@ Result n8_findFirst(Ctx& c, const Kel8u* s, Kel32s n, Anchor anchor) {
             n8_kelsFindC_8u(p, static_cast<Kel32s>(end - p), static_cast<Kel8u>(c.reqByte), &at);
             if (at < 0) break;
             req = p + at;
+            if (c.chainByte == c.reqByte) c.chainByteAt = req;
         }
         if (c.leadLiteral && anchor == kAnchorNone) {
             const Kel32s at = n8_findLiteral(n8_node(c, 0), p, static_cast<Kel32s>(end - p), false, false);
@@ -2337,6 +2486,18 @@ Result n8_findFirst(Ctx& c, const Kel8u* s, Kel32s n, Anchor anchor) {
             for (Kel32s g = 1; g < c.numGroups; ++g) n8_setCapture(c, g, nullptr, -1);
             n8_setCapture(c, 0, p, 0);
             c.matchStart = p;
+            // The straight path, while it keeps leading to matches: a path that fails costs its scan twice.
+            if (c.straight && c.straightMisses <= 2 * c.straightWins + 8 && c.depth > c.numNodes &&
+                c.budget > c.numNodes) {
+                const Kel8u* matchEnd;
+                if (n8_straightAttempt(c, p, &matchEnd) && c.steps <= c.stepCap) {
+                    ++c.straightWins;
+                    n8_setCapture(c, 0, p, static_cast<Kel32s>(matchEnd - p));
+                    result = kMatch;
+                    break;
+                }
+                ++c.straightMisses;
+            }
             // The attempt's evaluations are charged only while it runs, whatever its outcome.
             const long long depth0 = c.depth;
             const long long budget0 = c.budget;
@@ -2536,6 +2697,7 @@ KelStatus n8_ownsRegExpFind_8u(const Kel8u* pSrc, int srcLen, RegExpState* pStat
         n8_buildChain(c);
     }
     c.leadRun = n8_leadRun(c);
+    c.straight = n8_straightProgram(c);
 
     // A required last literal bounds where any match can end; a look-ahead could still read past it.
     bool lookAhead = false;

@@ -645,4 +645,83 @@ TEST(RegExpReplace, ResumingAfterShortOutputReproducesTheWhole) {
     for (int chunk : {7, 64, 1000}) EXPECT_EQ(replaceAll(chunk), whole) << chunk;
 }
 
+// Patterns made of items in sequence, whose matches mostly take the interpreter's first path (every greedy item
+// takes all it can, optional groups are entered where they can start): global searches in both subject formats
+// against PCRE2's own loop, over random subjects where that path often fails and the match needs a give-back, an
+// optional group left after its first item, or a later start. Plain and padded subjects, so that both setups run.
+TEST(RegExpFind, SequencePatternsAgreeWithPcre2InBothFormats) {
+    SCOPED_TRACE(kel::test::seedNote());
+    const char* patterns[] = {"[\\w]+://[^/\\s?#]+[^\\s?#]+(?:\\?[^\\s#]*)?(?:#[^\\s]*)?",
+                              "[a-z]+ing",
+                              "\\bab+c?\\b",
+                              "(?i)ab[c-e]*x",
+                              "(?:ab)?c+d",
+                              "x\\d{2,3}[.:]?",
+                              "(?m)^[a-c ]{2,5}$",
+                              "(?:a[bc]*)?(?:d)b+",
+                              "\xc3\xa9+x",
+                              "[^a\\n]+a",
+                              "a.{0,3}b"};
+    const char* tokens[] = {"a", "b",   "c", "d", "x", "i", "n",  "g",        "ing", "1",    "23", ".",
+                            ":", "://", "/", "?", "#", " ", "\n", "\xc3\xa9", "ab",  "http", "AB"};
+    auto rng = kel::test::makeRng(0x57a1);
+    int compared = 0;
+    for (int format = 0; format <= 1; ++format) {
+        for (const char* pat : patterns) {
+            Pattern p = compile(pat, "g");
+            ASSERT_EQ(p.status, kelStatusOk) << pat;
+            kelsRegExpSetFormat(format, p.state());
+            int err;
+            PCRE2_SIZE off;
+            pcre2_code* code = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pat), PCRE2_ZERO_TERMINATED,
+                                             format ? PCRE2_UTF : 0, &err, &off, nullptr);
+            ASSERT_NE(code, nullptr) << pat;
+            pcre2_match_data* md = pcre2_match_data_create_from_pattern(code, nullptr);
+            for (int round = 0; round < 150; ++round) {
+                std::string s;
+                const int count = static_cast<int>(rng() % 30);
+                for (int k = 0; k < count; ++k) {
+                    const char* t = tokens[rng() % (sizeof tokens / sizeof tokens[0])];
+                    // In byte format a class still takes a two-byte character whole, which PCRE2 without UTF
+                    // does not: that format gets ASCII subjects.
+                    if (format || static_cast<unsigned char>(t[0]) < 0x80) s += t;
+                }
+                for (const std::string& subject : {s, padded(s)}) {
+                    const Kel8u* src = reinterpret_cast<const Kel8u*>(subject.data());
+                    int n = 1024;
+                    std::vector<RegExpMatchRecord> rec(n);
+                    const KelStatus st =
+                        kelsRegExpFind_8u(src, static_cast<int>(subject.size()), p.state(), rec.data(), &n);
+                    ASSERT_EQ(st, kelStatusOk) << pat;
+                    std::string want;
+                    std::size_t from = 0;
+                    uint32_t flags = 0;
+                    for (;;) {
+                        const int rc = pcre2_match(code, reinterpret_cast<PCRE2_SPTR>(subject.data()), subject.size(),
+                                                   from, flags, md, nullptr);
+                        if (rc < 0) {
+                            if (flags == 0 || from >= subject.size()) break;
+                            from += (format && static_cast<unsigned char>(subject[from]) >= 0xC0) ? 2 : 1;
+                            flags = 0;
+                            continue;
+                        }
+                        const PCRE2_SIZE* ov = pcre2_get_ovector_pointer(md);
+                        if (!want.empty()) want += ' ';
+                        want += std::to_string(ov[0]) + "-" + std::to_string(ov[1]);
+                        if (ov[0] == ov[1] && ov[1] >= subject.size()) break;
+                        flags = ov[0] == ov[1] ? (PCRE2_NOTEMPTY_ATSTART | PCRE2_ANCHORED) : 0;
+                        from = ov[1];
+                    }
+                    ASSERT_EQ(describe(st, src, rec.data(), n), want.empty() ? "none" : want)
+                        << "/" << pat << "/g format " << format << " on \"" << subject << "\"";
+                    ++compared;
+                }
+            }
+            pcre2_match_data_free(md);
+            pcre2_code_free(code);
+        }
+    }
+    EXPECT_EQ(compared, 2 * 11 * 150 * 2);
+}
+
 }  // namespace

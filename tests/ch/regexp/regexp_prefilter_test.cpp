@@ -1,5 +1,6 @@
-// tests/ch/regexp/regexp_prefilter_test.cpp - the vector pair scan of the start-position search against its scalar
-// twin, over sets that fit the nibble buckets exactly and sets that must share buckets.
+// tests/ch/regexp/regexp_prefilter_test.cpp - the vector scans of the matcher against their scalar twins: the pair
+// scan of the start-position search, over sets that fit the nibble buckets exactly and sets that must share
+// buckets, and the run scan of repeated classes.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -7,6 +8,7 @@
 #include <vector>
 
 #include "ch/regexp/regexp_prefilter.h"
+#include "ch/regexp/regexp_run.h"
 #include "kelch.h"
 
 namespace {
@@ -113,6 +115,35 @@ TEST(RegExpPrefilter, SkippingStartsChangesNoMatch) {
         for (int format = 0; format <= 1; ++format) {
             EXPECT_EQ(findAll(pat, subject, format), findAll(std::string("(?:(?!)|") + pat + ")", subject, format))
                 << pat << " format " << format;
+        }
+    }
+}
+
+// Runs of every length up to past two vector blocks, ended by a non-member, a byte from 0x80 up (whatever the table
+// says of it) or the limit, over the same set shapes as the pair scan.
+TEST(RegExpRun, AsciiRunAgreesWithScalarTwin) {
+    std::mt19937 rng(777);
+    for (int round = 0; round < 200; ++round) {
+        bool table[256];
+        randomSet(rng, table, round % 4);
+        RegExpRunTable run;
+        n8_regExpRunTableInit(&run, table);
+        std::vector<Kel8u> members, others;
+        for (int b = 0; b < 256; ++b) (b < 0x80 && table[b] ? members : others).push_back(static_cast<Kel8u>(b));
+        if (members.empty()) members.push_back('a');
+        for (int len = 0; len <= 40; ++len) {
+            std::vector<Kel8u> src(static_cast<std::size_t>(len));
+            const int stop = static_cast<int>(rng() % (len + 1));
+            for (int k = 0; k < len; ++k) {
+                const bool member = k < stop || others.empty();
+                src[k] = member ? members[rng() % members.size()] : others[rng() % others.size()];
+            }
+            const Kel8u* p = src.empty() ? nullptr : src.data();
+            for (int from = 0; from <= len; ++from) {
+                ASSERT_EQ(n8_regExpAsciiRun(run, table, p + from, p + len),
+                          n8_regExpAsciiRun_ref(table, p + from, p + len))
+                    << "round " << round << " len " << len << " from " << from;
+            }
         }
     }
 }
