@@ -2440,7 +2440,15 @@ Result n8_findFirst(Ctx& c, const Kel8u* s, Kel32s n, Anchor anchor) {
                 if (usePair || !c.usePair) {
                     // Dense sets pass most positions: test this one before setting up the vector scan.
                     const bool here = p < end && c.pair.first[*p] && (p + 1 == end || c.pair.second[p[1]]);
-                    if (!here) p += n8_regExpPairScan(c.pair, p, static_cast<Kel32s>(end - p));
+                    // After a match that ends a line, the next position starts the next one: test it too
+                    // before setting up the scan.
+                    const bool next =
+                        !here && p + 1 < end && c.pair.first[p[1]] && (p + 2 == end || c.pair.second[p[2]]);
+                    if (next) {
+                        ++p;
+                    } else if (!here) {
+                        p += n8_regExpPairScan(c.pair, p, static_cast<Kel32s>(end - p));
+                    }
                 } else {
                     while (p < end && !c.first[*p]) ++p;
                 }
