@@ -557,7 +557,7 @@ KelStatus kelsRegExpInit(const char* pPattern, const char* pOptions, RegExpState
  * bytes (as `\w+` in `(?:\w+\s?)*$`), so such patterns run over subjects of any length; such a loop gives back
  * nothing, and where giving back would only have run into the limit the search reports no match instead. An
  * optional or repeated group costs one entry per pass. A search uses a bounded amount of native stack
- * (about 16 KiB) whatever the pattern, subject and limit. The state's compiled pattern is not checked.
+ * (about 25 KiB, below 32 KiB) whatever the pattern, subject and limit. The state's compiled pattern is not checked.
  *
  * @param[in]     matchLimit the new limit (0 is allowed)
  * @param[in,out] pState     a state prepared by kelsRegExpInit
