@@ -13,6 +13,13 @@
 #include "support/bzlib_api.h"
 #include "support/test_util.h"
 
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#include <sanitizer/lsan_interface.h>
+#define KEL_LEAK_CHECKED 1
+#endif
+#endif
+
 namespace {
 
 using kel::test::BzlibApi;
@@ -309,8 +316,17 @@ TEST_P(BzFiles, StdioFailuresBehaveAsLibbz2) {
     api().BZ2_bzReadClose(&err, b);
     std::fclose(f);
 
+    // libbz2 itself loses the handle when a write fails and the close abandons it; ours frees it. Under the leak
+    // checker the system library's allocations here are not counted.
+#ifdef KEL_LEAK_CHECKED
+    const bool peer = &api() == &kel::test::systemBzlib();
+    if (peer) __lsan_disable();
+#endif
     f = std::fopen(path_.c_str(), "rb");
     b = api().BZ2_bzWriteOpen(&err, f, 1, 0, 0);
+#ifdef KEL_LEAK_CHECKED
+    if (peer) __lsan_enable();
+#endif
     ASSERT_EQ(err, BZ_OK);
     Bytes in = sample(300000, 6);  // more than a block, so output is written during BZ2_bzWrite
     api().BZ2_bzWrite(&err, b, in.data(), static_cast<int>(in.size()));
