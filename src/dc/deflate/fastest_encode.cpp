@@ -48,14 +48,29 @@ struct EncodeJob {
     Kel32s consumed;
 };
 
-// The per-call tables: literal codes, length codes with their extra bits (index length - 3), distance codes with
-// their extra bits for distances up to 256 (index distance - 1), and the plain distance codes for the rest.
+// A distance code with its extra bits still to be filled in: for every distance code the extra bits are the low
+// bits of distance - 1 (each code's first distance - 1 is a multiple of its extra-bit range), so the combined bits
+// are bits | ((distance - 1) & extraMask) << n, total bits long.
+struct DistCode {
+    Kel32u bits;
+    Kel16u extraMask;
+    Kel8u n;
+    Kel8u total;
+};
+
+// The per-call tables: literal codes, length codes with their extra bits (index length - 3), and distance codes
+// indexed by n8_distIndex.
 struct EncodeTables {
+    Kel32u hashRows[1024];  // kRandVecWide: one base register reaches the hash rows and the codes
     BitCode lit[256];
     BitCode len[256];
-    BitCode nearDist[256];
-    BitCode dist[30];
+    DistCode dist[512];
 };
+
+// Distances up to 256 have an entry each; above, codes cover whole multiples of 128 distances.
+inline size_t n8_distIndex(Kel32u d1) {
+    return d1 < 256 ? d1 : 256 + (d1 >> 7);
+}
 
 BitCode n8_entryCode(const DeflateCodeEntry& e) {
     const Kel32u n = e.codeLength;
@@ -63,19 +78,19 @@ BitCode n8_entryCode(const DeflateCodeEntry& e) {
 }
 
 void n8_buildTables(const DeflateCodeEntry* lit, const DeflateCodeEntry* dist, EncodeTables& t) {
+    __builtin_memcpy(t.hashRows, kRandVecWide.v, sizeof t.hashRows);
     for (int v = 0; v < 256; ++v) t.lit[v] = n8_entryCode(lit[v]);
-    for (int k = 0; k < 30; ++k) t.dist[k] = n8_entryCode(dist[k]);
     for (Kel32u m = 0; m < 256; ++m) {
         const Kel32u k = litCodeTable[m];
         const BitCode c = n8_entryCode(lit[257 + k]);
         const Kel32u extraBits = addNumBitLenTable[k];
         t.len[m] = BitCode{c.bits | ((m & ((1u << extraBits) - 1)) << c.n), c.n + extraBits};
     }
-    for (Kel32u d1 = 0; d1 < 256; ++d1) {
-        const Kel32u k = litCodeTable[256 + d1];
-        const BitCode c = t.dist[k];
+    for (Kel32u i = 0; i < 512; ++i) {
+        const Kel32u k = i < 256 ? litCodeTable[256 + i] : litCodeTable[512 + (i - 256)];
+        const BitCode c = n8_entryCode(dist[k]);
         const Kel32u extraBits = addNumBitDistTable[k];
-        t.nearDist[d1] = BitCode{c.bits | ((d1 & ((1u << extraBits) - 1)) << c.n), c.n + extraBits};
+        t.dist[i] = DistCode{c.bits, Kel16u((1u << extraBits) - 1), Kel8u(c.n), Kel8u(c.n + extraBits)};
     }
 }
 
@@ -83,20 +98,10 @@ void n8_buildTables(const DeflateCodeEntry* lit, const DeflateCodeEntry* dist, E
 inline Kel64u n8_matchBits(const EncodeTables& t, Kel32s len, Kel32s distance, Kel32u& n) {
     const BitCode lc = t.len[len - 3];
     const Kel32u d1 = Kel32u(distance - 1);
-    BitCode dc;
-    if (d1 < 256) {
-        dc = t.nearDist[d1];
-    } else {
-        // Codes from 16 on cover whole multiples of 128 distances; their extra bits are the low bits of d - 1.
-        const Kel32u k = litCodeTable[512 + (d1 >> 7)];
-        const Kel32u extraBits = addNumBitDistTable[k];
-        dc = BitCode{t.dist[k].bits | ((d1 & ((1u << extraBits) - 1)) << t.dist[k].n), t.dist[k].n + extraBits};
-    }
-    n = lc.n + dc.n;
-    return Kel64u(lc.bits) | (Kel64u(dc.bits) << lc.n);
+    const DistCode dc = t.dist[n8_distIndex(d1)];
+    n = lc.n + dc.total;
+    return Kel64u(lc.bits) | (Kel64u(dc.bits | ((d1 & dc.extraMask) << dc.n)) << lc.n);
 }
-
-using UPtr = __UINTPTR_TYPE__;
 
 // Accumulator state between the loops of one call.
 struct BitState {
@@ -110,58 +115,96 @@ struct BitState {
 // two-byte stores of the general loop would store) go out as one 8-byte store of the accumulator, advancing by the
 // units stored; the bytes beyond are rewritten later. Runs from pos while pos < mainEnd and returns the position
 // reached. Preconditions: dstLen >= 8, bs.o <= dstLen - 8, pos < mainEnd.
+//
+// kRoomChecked: the room may run out before mainEnd, so it is checked after every item; the caller leaves the
+// check out when the room holds 15 bits per source byte (a literal's longest code; a match has at most 48 bits for
+// at least four bytes). kStandard: a table of at least 32768 heads (see n8_fastHash4) and a window of 32768 bytes,
+// which leave the mask and the window size out of the registers.
+template <bool kStandard, bool kRoomChecked>
 __attribute__((noinline)) Kel32s n8_mainLoopContiguous(const EncodeJob& j, const EncodeTables& t, Kel32s pos,
                                                        Kel32s mainEnd, BitState& bs) {
     const Kel8u* ip = j.src + (pos - j.s);
     const Kel8u* const ipEnd = j.src + (mainEnd - j.s);
-    // The position of the byte at p is p - posBase (modulo 2^32), so no position counter is carried.
-    const UPtr posBase = UPtr(j.src) - Kel32u(j.s);
+    Kel32u p = Kel32u(pos);  // position of ip
     Kel8u* op = j.dst + bs.o;
     Kel8u* const opLimit = j.dst + (j.dstLen - 8);
     Kel64u acc = bs.acc;
     Kel32u cnt = bs.cnt;
     Kel32s* const heads = j.heads;
     const Kel32u mask = j.hashMask;
-    const Kel32u wsMinus1 = Kel32u(j.windowSize) - 1;
-    // The hash of the next position is computed one step ahead: a literal moves on to it, a match inserts it. Its
-    // head entry can then be loaded before the current step's branch is resolved.
-    Kel32u h = n8_hash4(n8_load32(ip), mask);
-    do {
-        const Kel32u p = Kel32u(UPtr(ip) - posBase);
-        const Kel32u cur = n8_load32(ip);
-        const Kel32u hNext = n8_hash4(n8_load32(ip + 1), mask);
-        // Usable when 1 <= pos - c < windowSize, computed modulo 2^32 so that any table entry is safe.
-        const Kel32u d = p - Kel32u(heads[h]);
-        heads[h] = Kel32s(p);
-        if (d - 1 < wsMinus1 && n8_load32(ip - d) == cur) {
-            const Kel32s len = n8_fastMatchLen(ip, ip - d, 4, kFastMaxMatch);
-            Kel32u n;
-            const Kel64u bits = n8_matchBits(t, len, Kel32s(d), n);
-            heads[hNext] = Kel32s(p + 1);
-            heads[n8_hash4(n8_load32(ip + 2), mask)] = Kel32s(p + 2);
-            heads[n8_hash4(n8_load32(ip + 3), mask)] = Kel32s(p + 3);
-            acc |= bits << cnt;
-            cnt += n;
-            ip += len;
-            // Only a position below the loop's end has its four bytes inside the source for sure.
-            if (ip < ipEnd) h = n8_hash4(n8_load32(ip), mask);
-        } else {
-            const BitCode lc = t.lit[cur & 255];
-            acc |= Kel64u(lc.bits) << cnt;
-            cnt += lc.n;
-            ++ip;
-            h = hNext;
-        }
+    const Kel32u wsMinus1 = kStandard ? 32767 : Kel32u(j.windowSize) - 1;
+    // Stores the whole 16-bit units of the pending bits.
+    auto storeUnits = [&] {
         __builtin_memcpy(op, &acc, 8);
         const Kel32u units = cnt >> 4;
         op += 2 * units;
         acc >>= 16 * units;
         cnt &= 15;
-    } while (ip < ipEnd && op <= opLimit);
+    };
+    auto more = [&] { return ip < ipEnd && (!kRoomChecked || op <= opLimit); };
+    // The hash of the next position is computed one step ahead: a literal moves on to it, a match inserts it. Its
+    // head entry can then be loaded before the current step's branch is resolved.
+    size_t h = n8_fastHash4<kStandard>(t.hashRows, n8_load32(ip), mask);
+    for (;;) {
+        // A run of literals, in a loop of its own so that its registers are allocated for it alone.
+        Kel64u ahead, diff;
+        Kel32u d;
+        size_t hNext;
+        for (;;) {
+            ahead = n8_load64(ip);
+            hNext = n8_fastHash4<kStandard>(t.hashRows, ahead >> 8, mask);
+            // Usable when 1 <= pos - c < windowSize, computed modulo 2^32 so that any table entry is safe.
+            d = p - Kel32u(heads[h]);
+            heads[h] = Kel32s(p);
+            // The candidate's first eight bytes are compared at once (they lie before ip + 8): a match needs the
+            // first four equal, and its length is known right away when it ends within the eight.
+            diff = d - 1 < wsMinus1 ? ahead ^ n8_load64(ip - d) : 1;
+            if (Kel32u(diff) == 0) break;
+            const BitCode lc = t.lit[ahead & 255];
+            acc |= Kel64u(lc.bits) << cnt;
+            cnt += lc.n;
+            ++ip;
+            ++p;
+            h = hNext;
+            storeUnits();
+            if (!more()) goto done;
+        }
+        const Kel32s len =
+            diff != 0 ? Kel32s(__builtin_ctzll(diff) >> 3) : n8_fastMatchLen(ip, ip - d, 8, kFastMaxMatch);
+        const BitCode lc = t.len[len - 3];
+        const Kel32u d1 = d - 1;
+        const DistCode dc = t.dist[n8_distIndex(d1)];
+        const Kel64u bits = Kel64u(lc.bits) | (Kel64u(dc.bits | ((d1 & dc.extraMask) << dc.n)) << lc.n);
+        heads[hNext] = Kel32s(p + 1);
+        heads[n8_fastHash4<kStandard>(t.hashRows, n8_load32(ip + 2), mask)] = Kel32s(p + 2);
+        heads[n8_fastHash4<kStandard>(t.hashRows, n8_load32(ip + 3), mask)] = Kel32s(p + 3);
+        acc |= bits << cnt;
+        cnt += lc.n + dc.total;
+        ip += len;
+        p += Kel32u(len);
+        storeUnits();
+        if (!more()) break;
+        // Only a position below the loop's end has its four bytes inside the source for sure.
+        h = n8_fastHash4<kStandard>(t.hashRows, n8_load32(ip), mask);
+    }
+done:
     bs.acc = acc;
     bs.cnt = cnt;
     bs.o = Kel32u(op - j.dst);
     return pos + Kel32s(ip - (j.src + (pos - j.s)));
+}
+
+Kel32s n8_runMainLoopContiguous(const EncodeJob& j, const EncodeTables& t, Kel32s pos, Kel32s mainEnd, BitState& bs) {
+    // The bits of the items from pos to mainEnd: at most 15 per byte and one item beyond (48 bits), stored
+    // from below 16 pending bits with an 8-byte store at the end.
+    const bool roomForAll = Kel64u(j.dstLen) - 8 - bs.o >= 2 * Kel64u(mainEnd - pos) + 16;
+    const bool standard = j.hashMask >= 32767 && j.windowSize == 32768;
+    if (roomForAll) {
+        return standard ? n8_mainLoopContiguous<true, false>(j, t, pos, mainEnd, bs)
+                        : n8_mainLoopContiguous<false, false>(j, t, pos, mainEnd, bs);
+    }
+    return standard ? n8_mainLoopContiguous<true, true>(j, t, pos, mainEnd, bs)
+                    : n8_mainLoopContiguous<false, true>(j, t, pos, mainEnd, bs);
 }
 
 template <bool kContiguous>
@@ -232,7 +275,7 @@ KelStatus n8_encode(EncodeJob& j, const EncodeTables& t) {
 
         if (kContiguous && dstLen >= 8 && o <= dstLen - 8 && pos < mainEnd) {
             BitState bs{acc, cnt, o};
-            pos = n8_mainLoopContiguous(j, t, pos, mainEnd, bs);
+            pos = n8_runMainLoopContiguous(j, t, pos, mainEnd, bs);
             acc = bs.acc;
             cnt = bs.cnt;
             o = bs.o;

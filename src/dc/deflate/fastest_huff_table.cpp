@@ -8,9 +8,8 @@
 // result is the code other builds of this library produce for the same counts, which needs the exact sort
 // (n8_kelsSortIndexAscend_32s_I) and its placement of equal counts, and the exact insertion rule above.
 //
-// Each symbol's length is its depth in the merge tree. The root's level is counted in advance (every length starts
-// at 1), so n - 2 merges leave the root's two children in the last two places. Depths come from parent links
-// rather than by relabelling member groups at each merge: the same lengths in linear time per attempt.
+// Each symbol's length is its depth in the merge tree. Depths come from parent links rather than by relabelling
+// member groups at each merge: the same lengths in linear time per attempt.
 #include "core/dc_exports.h"
 #include "dc/deflate/fastest_internal.h"
 #include "primitives/primitives.h"
@@ -25,41 +24,54 @@ constexpr Kel32s kWeightMax = 0x7FFFFFFF;
 
 // One attempt for the weights f[0..n) (n >= 2, each at least 1): writes the depths of the n leaves to len and
 // returns the largest. f and idx are scratch of n entries.
+//
+// The sorted list of the method is kept as two queues that merge into it: the leaves in sorted order, and the
+// merged nodes, which come out in non-decreasing weight (each merge sums two weights no lighter than the last
+// merge's). A merged node precedes the leaves of its weight, and the newest merged node of a weight precedes the
+// older ones, so the merged nodes form groups of equal weight, each a stack. That is the insertion rule without
+// moving any list entries.
 int n8_mergeDepths(Kel32s* f, int* idx, int n, int* len) {
-    // Nodes 0..n-1 are the leaves, n + t the node made by merge t, 2n - 2 stands for the root.
+    // Nodes 0..n-1 are the leaves (by symbol), n + t the node made by merge t, 2n - 2 the root.
     int parent[2 * kMaxSymbols];
-    int top[kMaxSymbols];  // top[r]: the live node whose place in the list shows symbol r
     int depth[2 * kMaxSymbols];
+    int below[kMaxSymbols];           // below[t]: the node under merge t's node in its group's stack, or -1
+    Kel32s groupWeight[kMaxSymbols];  // groups of merged nodes, front to back in increasing weight
+    int groupTop[kMaxSymbols];
+    int groupFront = 0, groupBack = 0;
+    int leaf = 0;  // the next leaf is symbol idx[leaf] of weight f[leaf]
     n8_kelsSortIndexAscend_32s_I(f, idx, n);
-    for (int i = 0; i < n; ++i) top[i] = i;
-    for (int t = 0; t + 2 < n; ++t) {
-        const int a = idx[t], b = idx[t + 1];
-        const Kel64s sum64 = Kel64s(f[t]) + f[t + 1];
-        const Kel32s sum = sum64 > kWeightMax ? kWeightMax : Kel32s(sum64);
-        const int node = n + t;
-        parent[top[a]] = node;
-        parent[top[b]] = node;
-        top[b] = node;
-        // The merged node keeps symbol b as its mark and goes before the first node at least as heavy (places
-        // t + 2 on are sorted, so a binary search finds it); the lighter ones move up one place, in one block.
-        int lo = t + 2, hi = n;
-        while (lo < hi) {
-            const int mid = (lo + hi) >> 1;
-            if (f[mid] < sum) {
-                lo = mid + 1;
-            } else {
-                hi = mid;
-            }
+    // Removes the list's first node; returns it and its weight in w.
+    auto takeFirst = [&](Kel32s& w) {
+        if (groupFront < groupBack && (leaf == n || groupWeight[groupFront] <= f[leaf])) {
+            const int node = groupTop[groupFront];
+            w = groupWeight[groupFront];
+            groupTop[groupFront] = below[node - n];
+            if (groupTop[groupFront] < 0) ++groupFront;
+            return node;
         }
-        const int moved = lo - (t + 2);
-        __builtin_memmove(f + t + 1, f + t + 2, sizeof(Kel32s) * unsigned(moved));
-        __builtin_memmove(idx + t + 1, idx + t + 2, sizeof(int) * unsigned(moved));
-        f[lo - 1] = sum;
-        idx[lo - 1] = b;
+        w = f[leaf];
+        return idx[leaf++];
+    };
+    for (int t = 0; t + 1 < n; ++t) {
+        Kel32s wa, wb;
+        const int a = takeFirst(wa);
+        const int b = takeFirst(wb);
+        const int node = n + t;
+        parent[a] = node;
+        parent[b] = node;
+        const Kel64s sum64 = Kel64s(wa) + wb;
+        const Kel32s sum = sum64 > kWeightMax ? kWeightMax : Kel32s(sum64);
+        if (groupFront < groupBack && groupWeight[groupBack - 1] == sum) {
+            below[t] = groupTop[groupBack - 1];
+            groupTop[groupBack - 1] = node;
+        } else {
+            below[t] = -1;
+            groupWeight[groupBack] = sum;
+            groupTop[groupBack] = node;
+            ++groupBack;
+        }
     }
     const int root = 2 * n - 2;
-    parent[top[idx[n - 2]]] = root;
-    parent[top[idx[n - 1]]] = root;
     depth[root] = 0;
     // A node's parent is made later than the node, so walking down from the last merge sets parents first.
     for (int v = root - 1; v >= 0; --v) depth[v] = depth[parent[v]] + 1;

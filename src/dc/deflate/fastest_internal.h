@@ -7,6 +7,8 @@
 // same parse, so codes built from the statistics of a block fit the symbols its encoding writes.
 #pragma once
 
+#include <cstddef>
+
 #include "dc/deflate/deflate_internal.h"
 #include "dc/deflate/deflate_tables.h"
 #include "dc/deflate/rand_vec.h"
@@ -142,6 +144,26 @@ struct FastWindow {
         return n8_fastMatchLen(at(pos), src + (c - s), n, maxLen);
     }
 };
+
+// ---- Hashing in the hot loops ---------------------------------------------------------------------------------
+
+// n8_hash4 of the four low bytes of w with the rows at r (kRandVecWide or a copy beside other tables, which spares
+// the hot loops a register), each row addressed through a 64-bit index so that the row offsets fold into the
+// loads' displacements. kFullTable: the table has at least 32768 entries, and as every row value is below 32768
+// the mask changes nothing and is left out.
+template <bool kFullTable>
+inline size_t n8_fastHash4(const Kel32u* r, Kel64u w, Kel32u mask) {
+    const Kel32u h = r[w & 255] ^ r[256 + ((w >> 8) & 255)] ^ r[512 + ((w >> 16) & 255)] ^ r[768 + ((w >> 24) & 255)];
+    return kFullTable ? h : h & mask;
+}
+
+// The eight bytes from p on as one little-endian word: the current position's four bytes, the next three
+// positions' hash keys and the first bytes of a match compare all come from one load.
+inline Kel64u n8_load64(const Kel8u* p) {
+    Kel64u w;
+    __builtin_memcpy(&w, p, 8);
+    return w;
+}
 
 // ---- Positions ------------------------------------------------------------------------------------------------
 
