@@ -792,8 +792,10 @@ KelStreamResult DeflateDecoder::process(const std::uint8_t* src, std::size_t src
     if (st == Step::NeedInput && lastInput_ && inLen_ == 0) st = stop(kelStreamErrTruncated, "unexpected end of input");
 
     flushOutput();
-    // Bring the window up to date with this call's output of the current member (its last 32 KiB at most).
-    const std::size_t n = std::size_t(out_ - histFrom_);
+    // Bring the window up to date with this call's output of the current member (its last 32 KiB at most). At the
+    // end of the data nothing reads it again (only reset() leaves Done, and it empties or reseeds the window), and
+    // the copy would cost a one-call decode of a small input several percent.
+    const std::size_t n = st == Step::End ? 0 : std::size_t(out_ - histFrom_);
     const std::uint8_t* p = out_ - n;
     if (n >= kWindowSize) {
         std::memcpy(window_, p + (n - kWindowSize), kWindowSize);

@@ -12,6 +12,7 @@
 //
 // The builder is constexpr so that the fixed code's table is built by this same code at compile time.
 #include <cstddef>
+#include <cstring>
 
 #include "core/dc_exports.h"
 #include "dc/inflate/inflate_internal.h"
@@ -176,27 +177,34 @@ constexpr bool n8_placeTwoLevel(const Level<kWide>& lv, const Kel16u* lens, unsi
         for (unsigned i = 1; i < 1024; i += 2) lv.info1[i] = Kel8u(invalidKind | 1);
     }
     // Pass 1: codes of up to 10 bits, and for longer ones the longest length under each 10-bit prefix (kept in
-    // the prefix's info byte, which only longer codes touch: the code is prefix-free).
+    // the prefix's info byte, which only longer codes touch: the code is prefix-free). The prefixes in use are
+    // also marked in a bit set, so that pass 2 visits them alone instead of all 1024 entries.
+    Kel64u prefixes[16] = {};
     for (unsigned sym = 0; sym < n; ++sym) {
         const unsigned l = lens[sym];
         if (l == 0) continue;
         const unsigned r = n8_reverse(codes[sym], l);
         if (l <= 10) {
             n8_placeShort(lv, r, l, meaningOf(sym));
-        } else if (lv.info1[r & 1023] < l) {
-            lv.info1[r & 1023] = Kel8u(l);
+        } else {
+            const unsigned p = r & 1023;
+            prefixes[p >> 6] |= Kel64u(1) << (p & 63);
+            if (lv.info1[p] < l) lv.info1[p] = Kel8u(l);
         }
     }
     if (s.maxLen <= 10) return true;
     // Pass 2: subtables in prefix order. Literal/length starts are stored halved: subtables have at least two
     // entries, so packing them back to back keeps every start even.
     unsigned next = 0;
-    for (unsigned p = 0; p < 1024; ++p) {
-        const unsigned L = lv.info1[p];
-        if (L <= 10 || L > kMaxCodeLen) continue;  // not a prefix of longer codes (kind bits set or length <= 10)
-        n8_setVal<kWide>(lv.val1, p, kWide == 2 ? next : next / 2);
-        next += 1u << (L - 10);
-        if (next > lv.subCap) return false;
+    for (unsigned w = 0; w < 16; ++w) {
+        for (Kel64u bits = prefixes[w]; bits != 0; bits &= bits - 1) {
+            const unsigned p = w * 64 + unsigned(__builtin_ctzll(bits));
+            const unsigned L = lv.info1[p];
+            if (L <= 10 || L > kMaxCodeLen) continue;  // not a prefix of longer codes (kind bits set or length <= 10)
+            n8_setVal<kWide>(lv.val1, p, kWide == 2 ? next : next / 2);
+            next += 1u << (L - 10);
+            if (next > lv.subCap) return false;
+        }
     }
     // Pass 3: second-level entries. A code of length l whose last l - 10 code bits are c owns the subtable
     // entries c * 2^(L-l) .. (c+1) * 2^(L-l) - 1; extra bits are never folded here.
@@ -275,23 +283,38 @@ struct PackedTable {
     Kel32u entries[kPackedEntries];
 };
 
-constexpr void n8_packInto(const Kel8u* t, Kel32u* packed) {
-    for (unsigned i = 0; i < 1024; ++i) packed[i] = n8_packLitEntry(t[kLitInfo1 + i], t[kLitVal1 + i]);
-    // Two codes fit 10 bits only if one has at most 5: without such a literal (binary data, flat codes) the
-    // pairing pass below would find nothing, at the cost of a block's worth of symbols in some files.
-    Kel32u shortLiteral = 0;
-    for (unsigned i = 0; i < 1024; ++i) shortLiteral |= (packed[i] >> 31) & Kel32u((packed[i] & 0xFF) <= 5);
-    // A literal of n bits leaves 10 - n index bits: when they hold a whole second literal code, the entry takes
-    // both. Index i >> n is that second code's own entry (its unknown top bits lie beyond the code); it is
-    // still a single entry here, since i runs downwards and i >> n < i for every i > 0.
-    // Selected without branches: whether an entry pairs up follows no pattern a predictor could learn.
-    for (unsigned i = shortLiteral ? 1024 : 0; i-- > 0;) {
+// The shortest literal code in a packed literal/length level (16 when there is none).
+constexpr unsigned n8_shortestLiteral(const Kel32u* packed) {
+    unsigned shortest = 16;
+    for (unsigned i = 0; i < 1024; ++i) {
+        const unsigned n = (packed[i] >> 31) ? (packed[i] & 0xFF) : 16;
+        shortest = n < shortest ? n : shortest;
+    }
+    return shortest;
+}
+
+// A literal of n bits leaves 10 - n index bits: when they hold a whole second literal code, the entry takes both.
+// Index i >> n is that second code's own entry (its unknown top bits lie beyond the code); it is still a single
+// entry here, since i runs downwards and i >> n < i for every i > 0. Two codes fit 10 bits only if one has at most
+// 5: without such a literal (binary data, flat codes) there is nothing to pair. Entries whose first code is no
+// literal, or one too long to leave room for the shortest literal, are passed over at once.
+constexpr void n8_pairLiterals(Kel32u* packed, unsigned shortestLiteral) {
+    const Kel32u longestFirst = shortestLiteral <= 5 ? 10 - shortestLiteral : 0;
+    for (unsigned i = longestFirst ? 1024 : 0; i-- > 0;) {
         const Kel32u e = packed[i];
+        if (!(e >> 31) || (e & 0xFF) > longestFirst) continue;
         const Kel32u next = packed[i >> (e & 15)];
-        const bool pair = ((e & next & ~(next << 1)) >> 31) & ((e & 0xFF) + (next & 0xFF) <= 10);
+        const bool pair = ((next & ~(next << 1)) >> 31) & ((e & 0xFF) + (next & 0xFF) <= 10);
         const Kel32u joined = e + ((next & 0xFF00) << 8) + (next & 0xFF) + kPackedPair;
         packed[i] = pair ? joined : e;
     }
+}
+
+// The straightforward repacking: every entry on its own. Used at compile time for the fixed code, and the
+// definition that n8_packTwoLevel must reproduce for every table the builder makes.
+constexpr void n8_packInto(const Kel8u* t, Kel32u* packed) {
+    for (unsigned i = 0; i < 1024; ++i) packed[i] = n8_packLitEntry(t[kLitInfo1 + i], t[kLitVal1 + i]);
+    n8_pairLiterals(packed, n8_shortestLiteral(packed));
     for (unsigned i = 0; i < 1024; ++i) {
         const unsigned val = t[kDistVal1 + 2 * i] | (unsigned(t[kDistVal1 + 2 * i + 1]) << 8);
         packed[1024 + i] = n8_packDistEntry(t[kDistInfo1 + i], val);
@@ -336,12 +359,68 @@ const Kel8u* n8_fixedHuffmanTable() {
     return kFixedHuffmanTable.bytes;
 }
 
+void n8_packTwoLevel_ref(const Kel8u* t, Kel32u* packed) {
+    n8_packInto(t, packed);
+}
+
 const Kel32u* n8_fixedPackedTable() {
     return kFixedPacked.entries;
 }
 
+namespace {
+
+// Repacks one 1024-entry first level whose info bytes are info; packOne(i) packs entry i.
+//
+// The builder gives a code of n <= 10 bits (extra bits folded in included) every index r + k * 2^n, r < 2^n, so
+// the level is periodic: once [0, half) is packed, an entry of [half, 2 half) whose length n lies in 1 .. log2(half)
+// repeats the entry half below it. Each doubling copies the packed half and repacks only the other entries (those
+// of longer codes, subtable pointers, zero entries): a few hundred of 1024 instead of all. Every slot is written
+// by the copy at least, so a damaged context still yields only entries that n8_packLitEntry or n8_packDistEntry
+// can make, which the kernel handles safely; only the builder's tables are periodic, and for them the result equals
+// n8_packInto's.
+template <class PackOne>
+void n8_packByDoubling(const Kel8u* info, Kel32u* packed, PackOne packOne) {
+    packed[0] = packOne(0);
+    packed[1] = packOne(1);
+    for (unsigned half = 2, repeating = 1; half < 1024; half *= 2, ++repeating) {
+        std::memcpy(packed + half, packed, half * sizeof(Kel32u));
+        if (half < 8) {
+            for (unsigned i = half; i < 2 * half; ++i) {
+                if ((info[i] & 15u) - 1 >= repeating) packed[i] = packOne(i);
+            }
+            continue;
+        }
+        // Eight length nibbles at a time, one per byte (bit 7 free after the mask): a byte of 0x80 + n minus
+        // repeating + 1 keeps bit 7 iff n > repeating, a byte of 0x80 + n minus 1 loses it iff n is 0. No byte
+        // borrows from its neighbour, since 0x80 exceeds every subtrahend (at most 10).
+        constexpr Kel64u kOnes = 0x0101010101010101ull, kHigh = 0x8080808080808080ull;
+        for (unsigned i = half; i < 2 * half; i += 8) {
+            const Kel64u biased = (n8_load64(info + i) & (kOnes * 15)) | kHigh;
+            Kel64u repack = ((biased - kOnes * (repeating + 1)) | ~(biased - kOnes)) & kHigh;
+            while (repack != 0) {
+                const unsigned j = i + (unsigned(__builtin_ctzll(repack)) >> 3);
+                packed[j] = packOne(j);
+                repack &= repack - 1;
+            }
+        }
+    }
+}
+
+}  // namespace
+
 void n8_packTwoLevel(const Kel8u* t, Kel32u* packed) {
-    n8_packInto(t, packed);
+    // Every code's first entry is packed on its own (below 2^n, never a copy): the shortest literal is seen there.
+    unsigned shortestLiteral = 16;
+    n8_packByDoubling(t + kLitInfo1, packed, [t, &shortestLiteral](unsigned i) {
+        const Kel32u e = n8_packLitEntry(t[kLitInfo1 + i], t[kLitVal1 + i]);
+        const unsigned n = (e >> 31) ? (e & 0xFF) : 16;
+        shortestLiteral = n < shortestLiteral ? n : shortestLiteral;
+        return e;
+    });
+    n8_pairLiterals(packed, shortestLiteral);
+    n8_packByDoubling(t + kDistInfo1, packed + 1024, [t](unsigned i) {
+        return n8_packDistEntry(t[kDistInfo1 + i], n8_load16(t + kDistVal1 + 2 * i));
+    });
 }
 
 }  // namespace kel::inflate

@@ -160,6 +160,33 @@ TEST(InflateBuildHuffTable, TwoLevelFixedCodeEqualsTheBuiltInTable) {
     EXPECT_EQ(fixed[kel::inflate::kLitInfo1 + 0], 0x67);  // 7 zero bits: end of block
 }
 
+// The packed first levels are filled by doubling, which relies on the builder's periodic layout; they must equal
+// the entry-by-entry packing for every set the builder accepts: long codes (subtable pointers), folded extra bits,
+// one-code and empty distance sets, the fixed code.
+std::vector<unsigned> randomCompleteDepths(std::mt19937_64& rng, unsigned n, unsigned maxLen);
+Lens randomLengths(std::mt19937_64& rng, unsigned alphabet, unsigned count, unsigned maxLen, unsigned forced);
+
+TEST(InflateBuildHuffTable, PackedFirstLevelsEqualTheEntryByEntryPacking) {
+    SCOPED_TRACE(seedNote());
+    std::mt19937_64 rng = makeRng(12);
+    std::vector<Kel32u> packed(kel::inflate::kPackedEntries), reference(kel::inflate::kPackedEntries);
+    for (int iter = 0; iter < 600; ++iter) {
+        // Short literal codes (up to 5 bits) in about half of the sets, so that literal pairs are formed too.
+        const unsigned maxLit = 5 + unsigned(rng() % 11), maxDist = 1 + unsigned(rng() % 15);
+        const unsigned nLit = rng() % 20 == 0 ? 1 : 2 + unsigned(rng() % (maxLit < 9 ? 1u << maxLit : 285));
+        const unsigned nDist = rng() % 10 == 0 ? unsigned(rng() % 2) : 2 + unsigned(rng() % 29);
+        const Lens lit = randomLengths(rng, 286, std::min(nLit, 286u), maxLit, 256);
+        const Lens dist = randomLengths(rng, 30, nDist, maxDist, 99);
+        Ctx ctx;
+        if (build(concat(lit, dist), 286, 30, &ctx.c) != kelStatusOk || ctx.c.tableKind != 1) continue;
+        kel::inflate::n8_packTwoLevel(ctx.c.tables, packed.data());
+        kel::inflate::n8_packTwoLevel_ref(ctx.c.tables, reference.data());
+        ASSERT_EQ(packed, reference) << "iteration " << iter;
+    }
+    kel::inflate::n8_packTwoLevel(kel::inflate::n8_fixedHuffmanTable(), packed.data());
+    EXPECT_EQ(std::memcmp(packed.data(), kel::inflate::n8_fixedPackedTable(), packed.size() * sizeof(Kel32u)), 0);
+}
+
 // ---- Decoder: argument checks and the resume protocol ----------------------------------------------------------
 
 // One call with local copies of every in-out value.
