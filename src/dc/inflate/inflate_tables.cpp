@@ -13,6 +13,7 @@
 // The builder is constexpr so that the fixed code's table is built by this same code at compile time.
 #include <cstddef>
 #include <cstring>
+#include <type_traits>
 
 #include "core/dc_exports.h"
 #include "dc/inflate/inflate_internal.h"
@@ -145,24 +146,18 @@ constexpr void n8_setVal(Kel8u* vals, unsigned i, unsigned v) {
         vals[i] = Kel8u(v);
 }
 
-// Fills the first-level entries of a code of length l <= 10 with reversed value r, folding the extra bits when
-// l + extra <= 10: each extra value e then owns the entries r + (e << l) + k * 2^(l+extra).
+// Copies first-level entries [0, half) to [half, 2 half), both fields.
 template <unsigned kWide>
-constexpr void n8_placeShort(const Level<kWide>& lv, unsigned r, unsigned l, const Meaning& m) {
-    if (m.extra != 0 && l + m.extra <= 10) {
-        const unsigned step = 1u << (l + m.extra);
-        for (unsigned e = 0; e < (1u << m.extra); ++e) {
-            for (unsigned i = r | (e << l); i < 1024; i += step) {
-                lv.info1[i] = Kel8u(m.foldKind | (l + m.extra));
-                n8_setVal<kWide>(lv.val1, i, m.value + e);
-            }
+constexpr void n8_doubleFirstLevel(const Level<kWide>& lv, unsigned half) {
+    if (std::is_constant_evaluated()) {
+        for (unsigned i = 0; i < half; ++i) {
+            lv.info1[half + i] = lv.info1[i];
+            for (unsigned k = 0; k < kWide; ++k) lv.val1[kWide * (half + i) + k] = lv.val1[kWide * i + k];
         }
         return;
     }
-    for (unsigned i = r; i < 1024; i += 1u << l) {
-        lv.info1[i] = Kel8u(m.info | l);
-        n8_setVal<kWide>(lv.val1, i, m.value);
-    }
+    std::memcpy(lv.info1 + half, lv.info1, half);
+    std::memcpy(lv.val1 + kWide * half, lv.val1, kWide * half);
 }
 
 // Places an alphabet of n symbols. The area must be zero. Returns false if the subtables would not fit (not
@@ -172,25 +167,61 @@ constexpr bool n8_placeTwoLevel(const Level<kWide>& lv, const Kel16u* lens, unsi
                                 MeaningOf meaningOf, unsigned invalidKind) {
     Kel16u codes[288] = {};
     n8_canonicalCodes(lens, n, s, codes);
-    if (s.singleBit) {
-        // The free 1-bit pattern: reversed value 1 fills every odd index.
-        for (unsigned i = 1; i < 1024; i += 2) lv.info1[i] = Kel8u(invalidKind | 1);
+
+    // Pass 1: the first level, by doubling. A code of length l <= 10 with reversed value r owns the indices
+    // r + k * 2^l, and with x extra bits folded in (l + x <= 10) each extra value e owns r + (e << l) + k * 2^(l+x):
+    // either way an entry of some width v <= 10 repeated every 2^v. So the entries of width v are written once, at
+    // their index below 2^v, after [0, 2^(v-1)) has been copied to [2^(v-1), 2^v); later copies repeat them. A
+    // slot copied before its own (wider) code is placed is overwritten when that code is: it lies below 2^v.
+    // Symbols are bucketed by width first (counting sort, in symbol order within a width).
+    unsigned startOfWidth[12] = {};
+    for (unsigned sym = 0; sym < n; ++sym) {
+        const unsigned l = lens[sym];
+        if (l == 0 || l > 10) continue;
+        const unsigned x = meaningOf(sym).extra;
+        ++startOfWidth[(x != 0 && l + x <= 10 ? l + x : l) + 1];
     }
-    // Pass 1: codes of up to 10 bits, and for longer ones the longest length under each 10-bit prefix (kept in
-    // the prefix's info byte, which only longer codes touch: the code is prefix-free). The prefixes in use are
-    // also marked in a bit set, so that pass 2 visits them alone instead of all 1024 entries.
+    for (unsigned v = 1; v < 12; ++v) startOfWidth[v] += startOfWidth[v - 1];
+    Kel16u byWidth[288] = {};
+    unsigned fill[11] = {};
+    for (unsigned v = 0; v < 11; ++v) fill[v] = startOfWidth[v];
+    for (unsigned sym = 0; sym < n; ++sym) {
+        const unsigned l = lens[sym];
+        if (l == 0 || l > 10) continue;
+        const unsigned x = meaningOf(sym).extra;
+        byWidth[fill[x != 0 && l + x <= 10 ? l + x : l]++] = Kel16u(sym);
+    }
+    if (s.singleBit) {
+        // The free 1-bit pattern: reversed value 1, width 1.
+        lv.info1[1] = Kel8u(invalidKind | 1);
+    }
+    for (unsigned v = 1; v <= 10; ++v) {
+        if (v > 1) n8_doubleFirstLevel(lv, 1u << (v - 1));
+        for (unsigned k = startOfWidth[v]; k < startOfWidth[v + 1]; ++k) {
+            const unsigned sym = byWidth[k], l = lens[sym];
+            const unsigned r = n8_reverse(codes[sym], l);
+            const Meaning m = meaningOf(sym);
+            if (l == v) {
+                lv.info1[r] = Kel8u(m.info | l);
+                n8_setVal<kWide>(lv.val1, r, m.value);
+                continue;
+            }
+            for (unsigned e = 0; e < (1u << m.extra); ++e) {
+                lv.info1[r | (e << l)] = Kel8u(m.foldKind | v);
+                n8_setVal<kWide>(lv.val1, r | (e << l), m.value + e);
+            }
+        }
+    }
+    // Longer codes: the longest length under each 10-bit prefix, kept in the prefix's info byte, which no shorter
+    // code owns (the code is prefix-free). The prefixes in use are also marked in a bit set, so that pass 2 visits
+    // them alone instead of all 1024 entries.
     Kel64u prefixes[16] = {};
     for (unsigned sym = 0; sym < n; ++sym) {
         const unsigned l = lens[sym];
-        if (l == 0) continue;
-        const unsigned r = n8_reverse(codes[sym], l);
-        if (l <= 10) {
-            n8_placeShort(lv, r, l, meaningOf(sym));
-        } else {
-            const unsigned p = r & 1023;
-            prefixes[p >> 6] |= Kel64u(1) << (p & 63);
-            if (lv.info1[p] < l) lv.info1[p] = Kel8u(l);
-        }
+        if (l <= 10) continue;
+        const unsigned p = n8_reverse(codes[sym], l) & 1023;
+        prefixes[p >> 6] |= Kel64u(1) << (p & 63);
+        if (lv.info1[p] < l) lv.info1[p] = Kel8u(l);
     }
     if (s.maxLen <= 10) return true;
     // Pass 2: subtables in prefix order. Literal/length starts are stored halved: subtables have at least two
@@ -411,11 +442,13 @@ void n8_packByDoubling(const Kel8u* info, Kel32u* packed, PackOne packOne) {
 void n8_packTwoLevel(const Kel8u* t, Kel32u* packed) {
     // Every code's first entry is packed on its own (below 2^n, never a copy): the shortest literal is seen there.
     unsigned shortestLiteral = 16;
+    // Most entries packed here are plain literals (info byte 1..10: no kind bits, code length 1..10), which take
+    // the short way; n8_packLitEntry decides all others, and gives the same for a literal.
     n8_packByDoubling(t + kLitInfo1, packed, [t, &shortestLiteral](unsigned i) {
-        const Kel32u e = n8_packLitEntry(t[kLitInfo1 + i], t[kLitVal1 + i]);
-        const unsigned n = (e >> 31) ? (e & 0xFF) : 16;
-        shortestLiteral = n < shortestLiteral ? n : shortestLiteral;
-        return e;
+        const unsigned info = t[kLitInfo1 + i];
+        if (info - 1 >= 10) return n8_packLitEntry(info, t[kLitVal1 + i]);
+        shortestLiteral = info < shortestLiteral ? info : shortestLiteral;
+        return kPackedLiteral | (Kel32u(t[kLitVal1 + i]) << 8) | info;
     });
     n8_pairLiterals(packed, shortestLiteral);
     n8_packByDoubling(t + kDistInfo1, packed + 1024, [t](unsigned i) {
