@@ -268,7 +268,9 @@ inline std::size_t n8_packedBudget(const HotState& st, const Kel8u* src, const K
     return bySrc < byOut ? bySrc : byOut;
 }
 
-template <bool kExact>
+// kFarIn: at least kMaxDistance bytes of output precede the position (they stay so, the output only grows), so a
+// plain distance entry needs no history check; distances from the context's own entries are still checked.
+template <bool kExact, bool kFarIn>
 __attribute__((noinline)) int n8_packedLoop(HotState& st, Io& io, const Kel32u* pk) {
     const Kel8u* src = st.src;
     Kel8u* out = st.out;
@@ -345,6 +347,7 @@ __attribute__((noinline)) int n8_packedLoop(HotState& st, Io& io, const Kel32u* 
 
             const Kel32u d = pk[1024 + (bb & 1023)];
             unsigned dist;
+            bool checked = kFarIn;
             if (!(d & kPackedSlow)) {
                 // Total at most 23 bits.
                 dist = (d >> 16) + ((Kel32u(bb) & ((1u << (d & 31)) - 1)) >> ((d >> 8) & 31));
@@ -370,6 +373,7 @@ __attribute__((noinline)) int n8_packedLoop(HotState& st, Io& io, const Kel32u* 
                 dist += unsigned(bb >> n) & kMaskBits[x];
                 bb >>= n + x;
                 bc -= n + x;
+                checked = false;
             }
 
             // A match takes at most 50 bits since the refill, so the low 10 bits are still stream bits: the
@@ -377,7 +381,7 @@ __attribute__((noinline)) int n8_packedLoop(HotState& st, Io& io, const Kel32u* 
             e = pk[bb & 1023];
             // Both rare cases are marked so: the compiler then lays the block copy and the refill out in line,
             // and a match costs two taken branches instead of four.
-            if (__builtin_expect(dist > std::size_t(out - st.hist), 0)) {
+            if (__builtin_expect(!checked && dist > std::size_t(out - st.hist), 0)) {
                 io.dst = out;
                 if (!n8_copyMatchExact(io, len, dist)) {
                     result = kFastNoHistory;
@@ -414,8 +418,18 @@ int n8_packedKernel(Io& io, const Kel32u* pk, const Kel8u* t) {
     HotState st{io.src, io.dst, io.bitBuf, io.bitCount, io.srcEnd - 8, nullptr, io.dstEnd, io.histStart, t};
     int result = 0;
     if (std::size_t(io.dstEnd - io.dst) > kOutSlack) {
-        st.outLimit = io.dstEnd - kOutSlack;
-        result = n8_packedLoop<kExact>(st, io, pk);
+        Kel8u* const outLimit = io.dstEnd - kOutSlack;
+        // Checked distances until kMaxDistance bytes of output lie behind, then the loop without the check. The
+        // first loop may also stop at the source margin: the second then returns at once.
+        const std::size_t behind = std::size_t(io.dst - io.histStart);
+        if (behind < kMaxDistance) {
+            st.outLimit = std::size_t(outLimit - io.histStart) > kMaxDistance ? io.histStart + kMaxDistance : outLimit;
+            result = n8_packedLoop<kExact, false>(st, io, pk);
+        }
+        if (result == 0 && std::size_t(st.out - io.histStart) >= kMaxDistance) {
+            st.outLimit = outLimit;
+            result = n8_packedLoop<kExact, true>(st, io, pk);
+        }
     }
     // Near the end of the room every write is checked: the unpacked loop does that, over the same tables.
     if (result == 0) result = n8_hotLoop<true, kExact>(st, io, t);

@@ -313,7 +313,7 @@ int n8_ownDecodeLZ77DHF_HotSpot(Io& io, const Kel8u* tables);
 //     bits 16-23  the second literal (zero for one)
 //     bit 30      two literals
 //   plain length or distance (bits 31 and 7 clear): a code of 1..10 bits, at most 5 (length) or 13 (distance)
-//   extra bits x
+//   extra bits x; a plain distance never exceeds kMaxDistance, whatever the context holds
 //     bits 0-7    bits the entry consumes: n + x
 //     bits 8-15   the code length n: the extra bits are bits n .. n + x - 1 of the buffer
 //     bits 16-31  the base (length value + 3, at most 258; the distance or its base)
@@ -326,9 +326,11 @@ constexpr unsigned kPackedEntries = 2048;  // 1024 literal/length entries, then 
 constexpr Kel32u kPackedLiteral = 0x80000000u;
 constexpr Kel32u kPackedPair = 0x40000000u;  // with kPackedLiteral
 constexpr Kel32u kPackedSlow = 0x80u;
+// The farthest distance a stream may use. Once this much output precedes the position, no plain distance entry
+// can reach before the history, and the packed loop stops checking them.
+constexpr Kel32u kMaxDistance = 32768;
 
-// Branch-free, selecting with masks, so that the repacking loops compile to vector code. No variable shifts
-// either: the compiler vectorizes only shifts by constants.
+// Branch-free, selecting with masks.
 constexpr Kel32u n8_packLitEntry(Kel32u info, Kel32u val) {
     const Kel32u n = info & 15, x = (info >> 4) & 7;
     const Kel32u plain = Kel32u(n - 1 < 10);
@@ -341,7 +343,7 @@ constexpr Kel32u n8_packLitEntry(Kel32u info, Kel32u val) {
 
 constexpr Kel32u n8_packDistEntry(Kel32u info, Kel32u val) {
     const Kel32u n = info & 15, x = info >> 4;
-    const Kel32u plain = 0u - Kel32u(n - 1 < 10 && x <= 13);
+    const Kel32u plain = 0u - Kel32u(n - 1 < 10 && x <= 13 && val + kMaskBits[x] <= kMaxDistance);
     return (((val << 16) | (n << 8) | (n + x)) & plain) | (((val << 16) | (info << 8) | kPackedSlow) & ~plain);
 }
 

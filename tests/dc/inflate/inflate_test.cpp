@@ -732,5 +732,58 @@ TEST(InflateDamagedStreams, LargeAndSmallCallsAgreeOnCorruptPayloads) {
     }
 }
 
+// Far into the output the packed loop stops checking distances of plain entries, which a stream cannot make
+// longer than 32 KiB. A damaged context can: its distance values must then go the checked way, so that a large
+// call still fails (or decodes) exactly as small calls over the same context, and never reads before the history.
+TEST(InflateDamagedStreams, DamagedDistancesFarIntoTheOutputAreStillChecked) {
+    SCOPED_TRACE(seedNote());
+    std::mt19937_64 rng = makeRng(13);
+    constexpr std::size_t kBefore = 70000, kHistory = 40000;
+    int failures = 0;
+    for (int iter = 0; iter < 60; ++iter) {
+        RandomBlock b = makeRandomBlock(rng);
+        InflateContext c{};
+        ASSERT_EQ(build(concat(b.litLens, b.distLens), 286, 30, &c), kelStatusOk);
+        if (c.tableKind != 1) continue;
+        // Distance values up to 64 KiB for about half of the codes in the first level, the info bytes left as
+        // built. Every index of a code gets the same value: the packed copy is made for the builder's periodic
+        // layout, and only there must it decode exactly as the context.
+        const std::uint64_t salt = rng();
+        for (unsigned i = 0; i < 1024; ++i) {
+            const unsigned n = c.tables[kel::inflate::kDistInfo1 + i] & 15;
+            if (n == 0 || n > 10) continue;
+            const std::uint64_t h = (std::uint64_t(i & ((1u << n) - 1)) + 1) * 0x9E3779B97F4A7C15ull ^ salt;
+            if ((h >> 40) & 1) continue;
+            const unsigned v = 16384 + unsigned((h >> 20) % 49152);
+            c.tables[kel::inflate::kDistVal1 + 2 * i] = Kel8u(v);
+            c.tables[kel::inflate::kDistVal1 + 2 * i + 1] = Kel8u(v >> 8);
+        }
+        const std::size_t room = b.expected.size() + 4096;
+        auto decode = [&](std::size_t piece, Bytes& out) {
+            // Bytes before the history are there (no fault), so only the status tells a read of them apart.
+            Bytes buf(kBefore + kHistory + room, 0x5A);
+            InflateContext cc = c;
+            Call k{b.stream.data(), 0, 0, 0, buf.data() + kBefore + kHistory, int(room)};
+            KelStatus st = kelStatusOk;
+            for (std::size_t fed = 0;;) {
+                const std::size_t n = std::min(piece, b.stream.size() - fed);
+                k.srcLen += int(n);
+                fed += n;
+                st = k.run(cc, 0, Kel32u(k.dst - (buf.data() + kBefore)));
+                if (st != kelStatusOk || k.mode == 0 || fed == b.stream.size()) break;
+            }
+            out.assign(buf.data() + kBefore + kHistory, k.dst);
+            return st;
+        };
+        Bytes bigOut, smallOut;
+        const KelStatus bigStatus = decode(b.stream.size(), bigOut);
+        const KelStatus smallStatus = decode(64, smallOut);
+        ASSERT_EQ(bigStatus, smallStatus) << "iteration " << iter;
+        ASSERT_EQ(bigOut, smallOut) << "iteration " << iter;
+        failures += bigStatus == kelStatusBadStream;
+    }
+    EXPECT_GT(failures, 10);  // the damage is reached, not decoded around
+}
+
 }  // namespace
 }  // namespace kel::test
