@@ -61,7 +61,6 @@ struct DistCode {
 // The per-call tables: literal codes, length codes with their extra bits (index length - 3), and distance codes
 // indexed by n8_distIndex.
 struct EncodeTables {
-    Kel32u hashRows[1024];  // kRandVecWide: one base register reaches the hash rows and the codes
     BitCode lit[256];
     BitCode len[256];
     DistCode dist[512];
@@ -78,7 +77,6 @@ BitCode n8_entryCode(const DeflateCodeEntry& e) {
 }
 
 void n8_buildTables(const DeflateCodeEntry* lit, const DeflateCodeEntry* dist, EncodeTables& t) {
-    __builtin_memcpy(t.hashRows, kRandVecWide.v, sizeof t.hashRows);
     for (int v = 0; v < 256; ++v) t.lit[v] = n8_entryCode(lit[v]);
     for (Kel32u m = 0; m < 256; ++m) {
         const Kel32u k = litCodeTable[m];
@@ -118,9 +116,9 @@ struct BitState {
 //
 // kRoomChecked: the room may run out before mainEnd, so it is checked after every item; the caller leaves the
 // check out when the room holds 15 bits per source byte (a literal's longest code; a match has at most 48 bits for
-// at least four bytes). kStandard: a table of at least 32768 heads (see n8_fastHash4) and a window of 32768 bytes,
-// which leave the mask and the window size out of the registers.
-template <bool kStandard, bool kRoomChecked>
+// at least four bytes). kMask: see n8_fastConstMask; a constant leaves the mask and the window size out of the
+// registers.
+template <Kel32u kMask, bool kRoomChecked>
 __attribute__((noinline)) Kel32s n8_mainLoopContiguous(const EncodeJob& j, const EncodeTables& t, Kel32s pos,
                                                        Kel32s mainEnd, BitState& bs) {
     const Kel8u* ip = j.src + (pos - j.s);
@@ -132,7 +130,7 @@ __attribute__((noinline)) Kel32s n8_mainLoopContiguous(const EncodeJob& j, const
     Kel32u cnt = bs.cnt;
     Kel32s* const heads = j.heads;
     const Kel32u mask = j.hashMask;
-    const Kel32u wsMinus1 = kStandard ? 32767 : Kel32u(j.windowSize) - 1;
+    const Kel32u wsMinus1 = kMask != 0 ? 32767 : Kel32u(j.windowSize) - 1;
     // Stores the whole 16-bit units of the pending bits.
     auto storeUnits = [&] {
         __builtin_memcpy(op, &acc, 8);
@@ -144,7 +142,7 @@ __attribute__((noinline)) Kel32s n8_mainLoopContiguous(const EncodeJob& j, const
     auto more = [&] { return ip < ipEnd && (!kRoomChecked || op <= opLimit); };
     // The hash of the next position is computed one step ahead: a literal moves on to it, a match inserts it. Its
     // head entry can then be loaded before the current step's branch is resolved.
-    size_t h = n8_fastHash4<kStandard>(t.hashRows, n8_load32(ip), mask);
+    size_t h = n8_fastHash4<kMask>(n8_load32(ip), mask);
     for (;;) {
         // A run of literals, in a loop of its own so that its registers are allocated for it alone.
         Kel64u ahead, diff;
@@ -152,7 +150,7 @@ __attribute__((noinline)) Kel32s n8_mainLoopContiguous(const EncodeJob& j, const
         size_t hNext;
         for (;;) {
             ahead = n8_load64(ip);
-            hNext = n8_fastHash4<kStandard>(t.hashRows, ahead >> 8, mask);
+            hNext = n8_fastHash4<kMask>(ahead >> 8, mask);
             // Usable when 1 <= pos - c < windowSize, computed modulo 2^32 so that any table entry is safe.
             d = p - Kel32u(heads[h]);
             heads[h] = Kel32s(p);
@@ -176,8 +174,8 @@ __attribute__((noinline)) Kel32s n8_mainLoopContiguous(const EncodeJob& j, const
         const DistCode dc = t.dist[n8_distIndex(d1)];
         const Kel64u bits = Kel64u(lc.bits) | (Kel64u(dc.bits | ((d1 & dc.extraMask) << dc.n)) << lc.n);
         heads[hNext] = Kel32s(p + 1);
-        heads[n8_fastHash4<kStandard>(t.hashRows, n8_load32(ip + 2), mask)] = Kel32s(p + 2);
-        heads[n8_fastHash4<kStandard>(t.hashRows, n8_load32(ip + 3), mask)] = Kel32s(p + 3);
+        heads[n8_fastHash4<kMask>(n8_load32(ip + 2), mask)] = Kel32s(p + 2);
+        heads[n8_fastHash4<kMask>(n8_load32(ip + 3), mask)] = Kel32s(p + 3);
         acc |= bits << cnt;
         cnt += lc.n + dc.total;
         ip += len;
@@ -185,7 +183,7 @@ __attribute__((noinline)) Kel32s n8_mainLoopContiguous(const EncodeJob& j, const
         storeUnits();
         if (!more()) break;
         // Only a position below the loop's end has its four bytes inside the source for sure.
-        h = n8_fastHash4<kStandard>(t.hashRows, n8_load32(ip), mask);
+        h = n8_fastHash4<kMask>(n8_load32(ip), mask);
     }
 done:
     bs.acc = acc;
@@ -198,13 +196,17 @@ Kel32s n8_runMainLoopContiguous(const EncodeJob& j, const EncodeTables& t, Kel32
     // The bits of the items from pos to mainEnd: at most 15 per byte and one item beyond (48 bits), stored
     // from below 16 pending bits with an 8-byte store at the end.
     const bool roomForAll = Kel64u(j.dstLen) - 8 - bs.o >= 2 * Kel64u(mainEnd - pos) + 16;
-    const bool standard = j.hashMask >= 32767 && j.windowSize == 32768;
-    if (roomForAll) {
-        return standard ? n8_mainLoopContiguous<true, false>(j, t, pos, mainEnd, bs)
-                        : n8_mainLoopContiguous<false, false>(j, t, pos, mainEnd, bs);
+    switch (n8_fastConstMask(j.hashMask, Kel32u(j.windowSize))) {
+        case 0x7FFF:
+            return roomForAll ? n8_mainLoopContiguous<0x7FFF, false>(j, t, pos, mainEnd, bs)
+                              : n8_mainLoopContiguous<0x7FFF, true>(j, t, pos, mainEnd, bs);
+        case 0x1FFF:
+            return roomForAll ? n8_mainLoopContiguous<0x1FFF, false>(j, t, pos, mainEnd, bs)
+                              : n8_mainLoopContiguous<0x1FFF, true>(j, t, pos, mainEnd, bs);
+        default:
+            return roomForAll ? n8_mainLoopContiguous<0, false>(j, t, pos, mainEnd, bs)
+                              : n8_mainLoopContiguous<0, true>(j, t, pos, mainEnd, bs);
     }
-    return standard ? n8_mainLoopContiguous<true, true>(j, t, pos, mainEnd, bs)
-                    : n8_mainLoopContiguous<false, true>(j, t, pos, mainEnd, bs);
 }
 
 template <bool kContiguous>

@@ -102,15 +102,21 @@ int n8_ownsFastestCodeLengths(const Kel32s* counts, int n, int limit, int* len) 
     return longest;
 }
 
-void n8_ownsFastestCanonicalCodes(const int* len, int n, DeflateCodeEntry* codes) {
-    int lmin = 0, lmax = 0;
-    for (int i = 0; i < n; ++i) {
-        if (len[i] == 0) continue;
-        if (lmin == 0 || len[i] < lmin) lmin = len[i];
-        if (len[i] > lmax) lmax = len[i];
-    }
+namespace {
+
+// The low n bits of code (n from 1 to 16) in reverse order.
+inline Kel32u n8_reverseLow(Kel32u code, Kel32u n) {
+    Kel32u r = code & 0xFFFF;
+    r = ((r & 0x5555) << 1) | ((r >> 1) & 0x5555);
+    r = ((r & 0x3333) << 2) | ((r >> 2) & 0x3333);
+    r = ((r & 0x0F0F) << 4) | ((r >> 4) & 0x0F0F);
+    r = ((r & 0x00FF) << 8) | (r >> 8);
+    return r >> (16 - n);
+}
+
+// Symbol by symbol for each length: for lengths outside the tables of n8_ownsFastestCanonicalCodes.
+void n8_canonicalCodesByLength(const int* len, int n, int lmin, int lmax, DeflateCodeEntry* codes) {
     for (int i = 0; i < n; ++i) codes[i] = DeflateCodeEntry{0, 0};
-    // The code counter runs modulo 2^32; it overflows only for lengths far beyond any usable limit.
     Kel32u code = 0;
     for (int l = lmin; l >= 1 && l <= lmax; ++l) {
         for (int i = 0; i < n; ++i) {
@@ -120,6 +126,40 @@ void n8_ownsFastestCanonicalCodes(const int* len, int n, DeflateCodeEntry* codes
             ++code;
         }
         code <<= 1;
+    }
+}
+
+}  // namespace
+
+void n8_ownsFastestCanonicalCodes(const int* len, int n, DeflateCodeEntry* codes) {
+    int lmin = 0, lmax = 0;
+    bool inTables = true;
+    for (int i = 0; i < n; ++i) {
+        if (len[i] == 0) continue;
+        if (lmin == 0 || len[i] < lmin) lmin = len[i];
+        if (len[i] > lmax) lmax = len[i];
+        inTables &= len[i] >= 1 && len[i] <= kMaxSymbols;
+    }
+    // Lengths from the code construction stay below n (at most 285); other lengths take the slow way.
+    if (!inTables) return n8_canonicalCodesByLength(len, n, lmin, lmax, codes);
+    int count[kMaxSymbols + 1] = {};
+    Kel32u next[kMaxSymbols + 1];
+    for (int i = 0; i < n; ++i) ++count[len[i]];
+    // The first code of each length, shorter lengths first; the counter runs modulo 2^32, and overflows only for
+    // lengths far beyond any usable limit.
+    Kel32u code = 0;
+    for (int l = lmin; l >= 1 && l <= lmax; ++l) {
+        next[l] = code;
+        code = (code + Kel32u(count[l])) << 1;
+    }
+    for (int i = 0; i < n; ++i) {
+        const int l = len[i];
+        if (l == 0) {
+            codes[i] = DeflateCodeEntry{0, 0};
+            continue;
+        }
+        const Kel32u bits = l < 16 ? Kel32u(l) : 16;
+        codes[i] = DeflateCodeEntry{Kel16u(n8_reverseLow(next[l]++, bits)), Kel16u(l)};
     }
 }
 

@@ -53,7 +53,6 @@ inline Kel32s n8_statStep(const StatJob& j, const FastWindow<kContiguous>& w, Ke
 // The counts of the main loop below for history and source in one buffer, gathered by length and by distance
 // group and turned into symbols at the end; the hash rows sit beside them, so that one register reaches both.
 struct LocalCounts {
-    Kel32u hashRows[1024];
     Kel32u literal[256];
     Kel32u length[256];    // index length - 3
     Kel32u distance[512];  // index distance - 1 up to 256, then 256 + (distance - 1) / 128
@@ -61,27 +60,25 @@ struct LocalCounts {
 
 // The main loop of n8_gatherCounts for a contiguous window, from pos (below mainEnd) to mainEnd; returns the
 // position reached. Literal runs have a loop of their own, and the candidate's first eight bytes are compared with
-// one load shared with the hash, as in the encoder. kStandard: a table of at least 32768 heads and a window of
-// 32768 bytes.
-template <bool kStandard>
+// one load shared with the hash, as in the encoder. kMask: see n8_fastConstMask.
+template <Kel32u kMask>
 __attribute__((noinline)) Kel32s n8_countContiguous(const StatJob& j, Kel32s pos, Kel32s mainEnd) {
     LocalCounts t;
-    __builtin_memcpy(t.hashRows, kRandVecWide.v, sizeof t.hashRows);
     __builtin_memset(t.literal, 0, sizeof t.literal + sizeof t.length + sizeof t.distance);
     const Kel8u* ip = j.src + (pos - j.s);
     const Kel8u* const ipEnd = j.src + (mainEnd - j.s);
     Kel32u p = Kel32u(pos);  // position of ip
     Kel32s* const heads = j.heads;
     const Kel32u mask = j.hashMask;
-    const Kel32u wsMinus1 = kStandard ? 32767 : Kel32u(j.windowSize) - 1;
-    size_t h = n8_fastHash4<kStandard>(t.hashRows, n8_load32(ip), mask);
+    const Kel32u wsMinus1 = kMask != 0 ? 32767 : Kel32u(j.windowSize) - 1;
+    size_t h = n8_fastHash4<kMask>(n8_load32(ip), mask);
     for (;;) {
         Kel64u ahead, diff;
         Kel32u d;
         size_t hNext;
         for (;;) {
             ahead = n8_load64(ip);
-            hNext = n8_fastHash4<kStandard>(t.hashRows, ahead >> 8, mask);
+            hNext = n8_fastHash4<kMask>(ahead >> 8, mask);
             d = p - Kel32u(heads[h]);
             heads[h] = Kel32s(p);
             diff = d - 1 < wsMinus1 ? ahead ^ n8_load64(ip - d) : 1;
@@ -99,12 +96,12 @@ __attribute__((noinline)) Kel32s n8_countContiguous(const StatJob& j, Kel32s pos
             const Kel32u d1 = d - 1;
             ++t.distance[d1 < 256 ? d1 : 256 + (d1 >> 7)];
             heads[hNext] = Kel32s(p + 1);
-            heads[n8_fastHash4<kStandard>(t.hashRows, n8_load32(ip + 2), mask)] = Kel32s(p + 2);
-            heads[n8_fastHash4<kStandard>(t.hashRows, n8_load32(ip + 3), mask)] = Kel32s(p + 3);
+            heads[n8_fastHash4<kMask>(n8_load32(ip + 2), mask)] = Kel32s(p + 2);
+            heads[n8_fastHash4<kMask>(n8_load32(ip + 3), mask)] = Kel32s(p + 3);
             ip += len;
             p += Kel32u(len);
             if (ip >= ipEnd) break;
-            h = n8_fastHash4<kStandard>(t.hashRows, n8_load32(ip), mask);
+            h = n8_fastHash4<kMask>(n8_load32(ip), mask);
         }
     }
 done:
@@ -126,8 +123,17 @@ Kel32s n8_gatherCounts(const StatJob& j) {
     // it, a match inserts it), so that its head entry can be loaded before the current step's branch is resolved.
     const Kel32s mainEnd = end - kFastMaxMatch;
     if (kContiguous && pos < mainEnd) {
-        pos = j.hashMask >= 32767 && j.windowSize == 32768 ? n8_countContiguous<true>(j, pos, mainEnd)
-                                                           : n8_countContiguous<false>(j, pos, mainEnd);
+        switch (n8_fastConstMask(j.hashMask, Kel32u(j.windowSize))) {
+            case 0x7FFF:
+                pos = n8_countContiguous<0x7FFF>(j, pos, mainEnd);
+                break;
+            case 0x1FFF:
+                pos = n8_countContiguous<0x1FFF>(j, pos, mainEnd);
+                break;
+            default:
+                pos = n8_countContiguous<0>(j, pos, mainEnd);
+                break;
+        }
     }
     if (pos < mainEnd) {
         Kel32s* const heads = j.heads;

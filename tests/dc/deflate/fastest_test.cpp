@@ -541,6 +541,56 @@ TEST(DeflateFastestEncode, SeparateHistoryGivesTheSameBits) {
     EXPECT_EQ(out, whole);
 }
 
+// A source that is its own history runs loops specialised by table and window size; a separate history runs the
+// general loops. Both must count and encode alike for every size, including table sizes that are not powers of two
+// (their masks drop hash bits unevenly), over text, binary data and runs.
+TEST(DeflateFastestEncode, ContiguousLoopsMatchTheGeneralOnesForEverySize) {
+    SCOPED_TRACE(seedNote());
+    auto rng = makeRng(59);
+    const Bytes inputs[] = {readCorpusFile("alice29.txt"), readCorpusFile("kppkn.gtb"),
+                            kel::test::repetitiveBytes(rng, 100000)};
+    const std::pair<Kel32u, Kel32u> sizes[] = {{32768, 32768}, {8192, 32768}, {65536, 32768}, {40000, 32768},
+                                               {1000, 32768},  {32768, 4096}, {8192, 1024}};
+    const Kel8u elsewhere[1] = {0};  // a separate, empty history
+    for (const Bytes& src : inputs) {
+        for (auto [hashSize, window] : sizes) {
+            SCOPED_TRACE(std::to_string(src.size()) + " bytes, " + std::to_string(hashSize) + " heads, window " +
+                         std::to_string(window));
+            StatResult counts[2];
+            Bytes bits[2];
+            for (int general = 0; general < 2; ++general) {
+                auto heads = emptyHeads(hashSize);
+                const Kel8u* p = src.data();
+                Kel32s len = Kel32s(src.size());
+                Kel32u pos = 0;
+                ASSERT_EQ(kelsDeflateLZ77FastestGetStat_8u(&p, &len, &pos, general ? elsewhere : p, window,
+                                                           heads.data(), hashSize, counts[general].lit.data(),
+                                                           counts[general].dist.data(), 2),
+                          kelStatusOk);
+                Codes c;
+                ASSERT_EQ(genCodes(counts[general].lit, counts[general].dist, c), kelStatusOk);
+                heads = emptyHeads(hashSize);
+                p = src.data();
+                len = Kel32s(src.size());
+                pos = 0;
+                Bytes dst(2 * src.size() + 1024);
+                Kel16u pending = 5;
+                Kel32u pendingCount = 3, o = 0;
+                ASSERT_EQ(kelsDeflateLZ77Fastest_8u(&p, &len, &pos, general ? elsewhere : p, window, heads.data(),
+                                                    hashSize, &pending, &pendingCount, dst.data(), Kel32u(dst.size()),
+                                                    &o, c.lit.data(), c.dist.data(), 2),
+                          kelStatusOk);
+                ASSERT_EQ(len, 0);
+                bits[general].assign(dst.begin(), dst.begin() + o);
+                finishBlock(bits[general], pending, pendingCount, c.lit[256]);
+            }
+            EXPECT_EQ(counts[0].lit, counts[1].lit);
+            EXPECT_EQ(counts[0].dist, counts[1].dist);
+            EXPECT_EQ(bits[0], bits[1]);
+        }
+    }
+}
+
 TEST(DeflateFastestEncode, PositionsNear2GiBAreRebased) {
     SCOPED_TRACE(seedNote());
     auto rng = makeRng(58);
