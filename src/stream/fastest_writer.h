@@ -6,10 +6,11 @@
 // codes from the counts, then encodes the block with those codes in one pass. Blocks below 1 KiB skip the counts
 // and use the fixed codes in a single pass.
 //
-// The counts cover the first 32 KiB of a 256 KiB block, which takes most of the counting time away at a small cost
-// in size; every symbol still gets a code, so the codes fit whatever the rest of the block holds, and a block that
-// comes out larger than its stored form is replaced by the stored form. A block short enough to be counted whole
-// is counted whole, and its counts then predict its size exactly.
+// The counts cover the first 32 KiB of a block of up to 512 KiB, which takes most of the counting time away at a
+// small cost in size; every symbol still gets a code, so the codes fit whatever the rest of the block holds, and a
+// block that comes out larger than its stored form is replaced by the stored form. The block ends early where its
+// bytes stop resembling the sample's. A block short enough to be counted whole is counted whole, and its counts then
+// predict its size exactly.
 #pragma once
 
 #include <cstddef>
@@ -52,9 +53,15 @@ private:
 
     KelStreamResult writeBuffered(const std::uint8_t* src, std::size_t n);
     KelStatus emitBlock(bool final, Kel32u flushMode);
+    KelStatus emitOneBlock(bool final, Kel32u flushMode);
+    // Offset from start of the first stretch after the sample [0, sampleEnd) whose bytes differ from the sample's
+    // (see kCostlierPercent), below end; 0 when none does. Needs the block's literal codes.
+    std::int64_t contentChange(const Kel8u* start, std::int64_t sampleEnd, std::int64_t end) const;
     KelStatus countSymbols(std::int64_t avail, Kel32u flushMode, bool& sampled, std::int64_t& counted);
     bool buildCodes();
-    KelStatus encode(bool dynamic, const Kel8u* header, Kel32s headerBits, Kel32u flushMode);
+    // Encodes at most limit bytes (the encoder stops a maximal match before the end of them unless flushMode ends
+    // the input).
+    KelStatus encode(bool dynamic, const Kel8u* header, Kel32s headerBits, Kel32u flushMode, std::int64_t limit);
     void putStored(const std::uint8_t* p, std::int64_t n, bool final);
     void putBits(std::uint32_t bits, unsigned n);
     void putBytes(const std::uint8_t* p, std::size_t n);

@@ -665,8 +665,52 @@ TEST(KelStreamDeflateWrite, FastestModeChoosesBlockKinds) {
     expectRestores(kelFormatDeflate, compressWhole(kelFormatDeflate, {}, o), {});
 }
 
+// The fastest mode codes each block with codes from a sample at its start, so a block must end where the data
+// changes kind: text, then noise, then text again, in one piece, in many pieces and with a sync flush between,
+// come out about as small as the three compressed apart (a block coding noise with text codes, or text with
+// stored or noise codes, costs far more). The input ends inside a block that is cut short, so the final-block bit
+// must move to the block that really ends it (zlib stops at the first final block).
+TEST(KelStreamDeflateWrite, FastestModeEndsBlocksWhereTheDataChanges) {
+    SCOPED_TRACE(kel::test::seedNote());
+    auto rng = kel::test::makeRng(71);
+    const KelStreamOptions o = optionsFor(-1);
+    const Bytes text = kel::test::readCorpusFile("lcet10.txt");
+    const Bytes noise = kel::test::randomBytes(rng, 150000);
+    const Bytes verse = kel::test::readCorpusFile("asyoulik.txt");
+    Bytes mixed;
+    for (const Bytes* part : {&text, &noise, &verse}) mixed.insert(mixed.end(), part->begin(), part->end());
+    std::size_t apart = 0;
+    for (const Bytes* part : {&text, &noise, &verse}) apart += compressWhole(kelFormatDeflate, *part, o).size();
+
+    const Bytes whole = compressWhole(kelFormatDeflate, mixed, o);
+    expectRestores(kelFormatDeflate, whole, mixed);
+    EXPECT_LE(double(whole.size()), 1.01 * double(apart));
+    for (std::size_t piece : {std::size_t(1000), std::size_t(65536), std::size_t(700000)}) {
+        SCOPED_TRACE(piece);
+        const auto in = [piece] { return piece; };
+        const auto outRoom = [] { return std::size_t(1) << 16; };
+        EXPECT_TRUE(compressPieces(kelFormatDeflate, mixed, o, in, outRoom) == whole);
+    }
+
+    // A sync flush in the middle of the text: the rest of the stream still ends its blocks at the changes.
+    KelStream* s = nullptr;
+    ASSERT_EQ(kelStreamCreate(&s, kelFormatDeflate, kelCompress, &o), kelStreamOk);
+    Bytes packed(kelStreamCompressBound(kelFormatDeflate, mixed.size(), &o) + 16);
+    std::size_t at = 0, out = 0;
+    for (auto [end, flush] : {std::pair{std::size_t(200000), kelFlushSync}, std::pair{mixed.size(), kelFlushFinish}}) {
+        std::size_t srcLen = end - at, dstLen = packed.size() - out;
+        ASSERT_GE(kelStreamProcess(s, mixed.data() + at, &srcLen, packed.data() + out, &dstLen, flush), 0);
+        at += srcLen;
+        out += dstLen;
+    }
+    kelStreamFree(s);
+    packed.resize(out);
+    expectRestores(kelFormatDeflate, packed, mixed);
+    EXPECT_LE(double(packed.size()), 1.02 * double(apart));
+}
+
 // Sizes over the whole corpus against zlib at the same level (default strategy, raw): within 1% at 1 to 9, and
-// the fastest mode within 4% of zlib's level 1.
+// the fastest mode within 2% of zlib's level 1.
 TEST(KelStreamDeflateWrite, SizesStayWithinOnePercentOfZlib) {
     std::size_t plain = 0;
     std::size_t ours[11] = {}, theirs[10] = {};
@@ -697,7 +741,7 @@ TEST(KelStreamDeflateWrite, SizesStayWithinOnePercentOfZlib) {
     EXPECT_LE(ours[1], theirs[1]);
     std::printf("fastest: %zu bytes, zlib level 1 %zu (%.2f%%), input %zu\n", ours[10], theirs[1],
                 100.0 * (double(ours[10]) / double(theirs[1]) - 1), plain);
-    EXPECT_LE(double(ours[10]), 1.04 * double(theirs[1]));
+    EXPECT_LE(double(ours[10]), 1.02 * double(theirs[1]));
 }
 
 // Every allocation may fail: the result is kelStreamErrMemory (at create or later), never a crash or a leak.
