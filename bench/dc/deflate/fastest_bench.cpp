@@ -1,12 +1,12 @@
 // bench/dc/deflate/fastest_bench.cpp - fastest Deflate compression of kel, zlib and libdeflate over the corpus:
 // MB/s of input and compressed size.
 //
-// BM_DeflateFastest/kel runs libkelstream's fastest mode (options.fastest: the library's single-probe path, per
-// 256 KiB block symbol counts over the first 32 KiB, codes from them, then one encoding pass) on one raw Deflate
-// stream that kelStreamReset restarts for every run. The peers run their level 1: zlib's deflate on a reused stream
-// (deflateReset) and libdeflate's compressor allocated once. All write raw Deflate into a buffer allocated
-// beforehand; every output is checked once with zlib's inflate before timing. Counters: "size" (compressed bytes)
-// and "ratio" (input / output).
+// BM_DeflateFastest/kel runs libkelstream's fastest mode (options.fastest: the library's single-probe path; per
+// block of up to 512 KiB, symbol counts over its first 32 KiB and codes from them, then one encoding pass, the block
+// ending early where the data changes) on one raw Deflate stream that kelStreamReset restarts for every run. The
+// peers run their level 1: zlib's deflate on a reused stream (deflateReset) and libdeflate's compressor allocated
+// once. All write raw Deflate into a buffer allocated beforehand; every output is checked once with zlib's inflate
+// before timing. Counters: "size" (compressed bytes) and "ratio" (input / output).
 #include <benchmark/benchmark.h>
 #include <libdeflate.h>
 #include <zlib.h>
