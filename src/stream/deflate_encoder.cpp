@@ -16,7 +16,7 @@ namespace kel::stream {
 namespace {
 
 // Input taken per writer call. Above the length from which both writers match a piece where it lies (256 KiB for
-// the level matchers, 544 KiB for the fastest path), so a large buffer costs only the lead of each chunk in copies.
+// the level matchers, 1056 KiB for the fastest path), so a large buffer costs only the lead of each chunk in copies.
 constexpr std::size_t kChunk = std::size_t(4) << 20;
 
 constexpr std::size_t kZlibHeaderBytes = 2;
