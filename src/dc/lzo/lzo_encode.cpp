@@ -177,37 +177,57 @@ inline Kel8u* n8_putSequence(Kel8u* op, const Kel8u* lit, Kel32u t, Kel32u len, 
     return n8_putMatch(n8_putLiteralsFast(op, lit, t), len, dist);
 }
 
-// The table holds the low 16 bits v of each position, and the distance from i is read back as d = (i - v) mod
-// 2^16. That is exact as long as no entry the range test must reject (true distance 0 or above 49151) reads as
-// 1 to 49151. Call an entry's age its true distance from i; for an entry that holds no position, the age it is
-// given below. The test on d decides as the test on the age while every age is at most 65536, since ages from
-// 49152 to 65536 read as 49152 to 65535 or 0 and are rejected. Ages grow by one per position, so the table is
-// rebased before any can pass 65536: rebasing at position `at` (where every age is below 65536, so d is the age)
-// for a scan that resumes at `to` keeps each entry whose age at `to` stays within reach, and gives every other
-// one the age 49152 at `to`, the oldest that is always rejected. Afterwards no age exceeds 49152, which leaves
-// 16384 positions before the next rebase is due. A rebase touches the whole table once per 16384 positions at
-// most, and in return the table takes 32 KiB instead of 64, which keeps it in the first-level cache beside the
-// source.
+// The table holds each position as its offset from a window start, in 16 bits, so that a candidate lies at the
+// window's base pointer plus the entry (no distance arithmetic between the table load and the candidate load)
+// and the distance is the scan offset minus the entry. The window starts 49151 bytes before the scan position
+// where it was last moved (or at the source's start), which makes every entry in reach at that point fit; it
+// moves at least every 16384 positions, so offsets stay below 49151 + 16384 = 65535. An entry of 65535 holds no
+// position: it lies at or beyond every position scanned before the next move, so the range test rejects it. A
+// move keeps each entry still in reach from the position where the scan resumes (offset at least the move's
+// length) and empties the others. The table takes 32 KiB instead of 64, which keeps it in the first-level cache
+// beside the source.
 constexpr Kel32u kRebaseInterval = 16384;
-constexpr Kel32u kRejectedAge = kMaxDistance + 1;
+constexpr Kel16u kNoPosition = 0xFFFF;
 
-__attribute__((noinline)) void n8_rebase(Kel16u* table, Kel32u at, Kel32u to) {
-    const Kel16u fill = static_cast<Kel16u>(to - kRejectedAge);
-    if (to - at > kMaxDistance) {
-        for (Kel32u k = 0; k < kLzoHashSize; ++k) table[k] = fill;
+__attribute__((noinline)) void n8_shiftTable(Kel16u* table, Kel32u shift) {
+    if (shift > 0xFFFF) {
+        for (Kel32u k = 0; k < kLzoHashSize; ++k) table[k] = kNoPosition;
         return;
     }
-    // Kept: age + (to - at) <= 49151. In 16-bit lanes throughout, so that the loop runs 8 entries per vector.
-    const Kel16u keepMax = static_cast<Kel16u>(kMaxDistance - (to - at));
+    // In 16-bit lanes throughout, so that the loop runs 8 entries per vector.
+    const Kel16u by = static_cast<Kel16u>(shift);
     for (Kel32u k = 0; k < kLzoHashSize; ++k) {
-        const Kel16u age = static_cast<Kel16u>(at - table[k]);
-        table[k] = age <= keepMax ? table[k] : fill;
+        const Kel16u e = table[k];
+        table[k] = e >= by && e != kNoPosition ? static_cast<Kel16u>(e - by) : kNoPosition;
     }
 }
 
-// The position where the scan must stop for a rebase or the end, whichever comes first.
-inline Kel32u n8_scanLimit(Kel32u base, Kel32u end) {
-    return end - base > kRebaseInterval ? base + kRebaseInterval : end;
+// The scan's window: positions are offsets from start, base is the source at start, and the scan stops at
+// offset limit for the next move or at offset end (the end of the scan), whichever comes first.
+struct LzoWindow {
+    Kel32u start;
+    const Kel8u* base;
+    Kel32u end;
+    Kel32u limit;
+};
+
+// Where a scan from offset r must stop for the next window move or the end, whichever comes first.
+inline Kel32u n8_scanLimit(Kel32u r, Kel32u end) {
+    return end - r > kRebaseInterval ? r + kRebaseInterval : end;
+}
+
+// Moves the window for a scan that resumes at offset r, so that it starts at the oldest position still in reach,
+// and returns r as an offset from the new start.
+inline Kel32u n8_moveWindow(Kel16u* table, const Kel8u* src, Kel32u scanEnd, LzoWindow* w, Kel32u r) {
+    const Kel32u to = w->start + r;
+    const Kel32u next = to > kMaxDistance ? to - kMaxDistance : 0;
+    n8_shiftTable(table, next - w->start);
+    w->start = next;
+    w->base = src + next;
+    w->end = scanEnd - next;
+    r = to - next;
+    w->limit = n8_scanLimit(r, w->end);
+    return r;
 }
 
 }  // namespace
@@ -215,51 +235,42 @@ inline Kel32u n8_scanLimit(Kel32u base, Kel32u end) {
 Kel32u n8_ownEncodeLZO1X(const Kel8u* src, Kel32u n, Kel8u* dst, LzoEncoderState* state) {
     Kel16u* const table = state->table;
     Kel8u* op = dst;
-    Kel32u litStart = 0;
+    const Kel8u* lit = src;
     if (n > kTailMargin + 4) {
-        const Kel32u end = n - kTailMargin;
-        Kel32u i = 4;
-        // Every entry starts rejected: age 49152 at the first position.
-        Kel32u base = i;
-        const Kel16u empty = static_cast<Kel16u>(i - kRejectedAge);
-        for (Kel32u k = 0; k < kLzoHashSize; ++k) table[k] = empty;
-        Kel32u limit = n8_scanLimit(base, end);
-        Kel64u lanes = n8_hashLanesAt(src + i);
+        for (Kel32u k = 0; k < kLzoHashSize; ++k) table[k] = kNoPosition;
+        const Kel32u scanEnd = n - kTailMargin;
+        Kel32u r = 4;
+        LzoWindow w = {0, src, scanEnd, n8_scanLimit(r, scanEnd)};
+        Kel64u lanes = n8_hashLanesAt(w.base + r);
         for (;;) {
-            // The tests run on whole words and combine without branches, leaving one unpredictable branch per
-            // position. A candidate matches when its first three bytes equal ours (a length of at least 3), and
-            // a far one must match the fourth byte as well, or the second slot is tried instead. Every stored
-            // position lies below end, so the range test needs only the distance.
-            const Kel8u* ip = src + i;
+            // A candidate matches when its first three bytes equal ours (a length of at least 3), and a far one
+            // must match the fourth byte as well, or the second slot is tried instead.
+            const Kel8u* ip = w.base + r;
             const Kel64u word8 = n8_load64(ip);
             const Kel32u slot = static_cast<Kel32u>(lanes) & (kLzoHashSize - 1);
-            const Kel16u stored = table[slot];
-            const Kel32u dist = static_cast<Kel16u>(i - stored);
-            const Kel32u cand = i - dist;
+            const Kel32u stored = table[slot];
+            const Kel32u dist = r - stored;
             const bool inRange = dist - 1 < kMaxDistance;
-            Kel64u diff8 = n8_load64(src + (inRange ? cand : i)) ^ word8;
-            const Kel32u diff = static_cast<Kel32u>(diff8);
-            const bool fourthDiffers = (diff >> 24) != 0;
+            Kel64u diff8 = n8_load64(inRange ? w.base + stored : ip) ^ word8;
+            const bool fourthDiffers = (static_cast<Kel32u>(diff8) >> 24) != 0;
             const bool secondProbe = inRange & (dist > kM2MaxDistance) & fourthDiffers;
             // The first slot takes our position, except when the second slot is probed: then it keeps its own.
-            table[slot] = secondProbe ? stored : static_cast<Kel16u>(i);
-            Kel32u matchPos = cand;
-            if (!(inRange & ((diff & 0xFFFFFF) == 0) & !secondProbe)) {
+            table[slot] = static_cast<Kel16u>(secondProbe ? stored : r);
+            Kel32u matchDist = dist;
+            if (!(inRange & ((diff8 & 0xFFFFFF) == 0) & !secondProbe)) {
                 bool found = false;
                 if (secondProbe) {
                     const Kel32u slot2 = (slot & 0x7FF) ^ 0x201F;
-                    const Kel32u dist2 = static_cast<Kel16u>(i - table[slot2]);
-                    table[slot2] = static_cast<Kel16u>(i);
-                    matchPos = i - dist2;
-                    found =
-                        dist2 - 1 < kMaxDistance && static_cast<Kel32u>(diff8 = n8_load64(src + matchPos) ^ word8) == 0;
+                    const Kel32u stored2 = table[slot2];
+                    table[slot2] = static_cast<Kel16u>(r);
+                    matchDist = r - stored2;
+                    found = matchDist - 1 < kMaxDistance &&
+                            static_cast<Kel32u>(diff8 = n8_load64(w.base + stored2) ^ word8) == 0;
                 }
                 if (!found) {
-                    if (++i >= limit) {
-                        if (i >= end) break;
-                        n8_rebase(table, i - 1, i);
-                        base = i;
-                        limit = n8_scanLimit(base, end);
+                    if (++r >= w.limit) {
+                        if (r >= w.end) break;
+                        r = n8_moveWindow(table, src, scanEnd, &w, r);
                     }
                     lanes = (lanes >> 16) ^ kHashLanes.q[ip[4]];
                     continue;
@@ -268,24 +279,22 @@ Kel32u n8_ownEncodeLZO1X(const Kel8u* src, Kel32u n, Kel8u* dst, LzoEncoderState
             // The eight bytes compared already give the length of most matches (3 when only the fourth byte
             // differs); past eight, the rest is measured a word at a time. Both positions are below n - 13, so
             // the words lie inside the source.
-            const Kel32u len = diff8 != 0 ? static_cast<Kel32u>(__builtin_ctzll(diff8)) >> 3
-                                          : 8 + n8_matchLength(src + matchPos + 8, ip + 8, n - i - 8);
-            op = n8_putSequence(op, src + litStart, i - litStart, len, i - matchPos);
-            const Kel32u matchStart = i;
-            i += len;
-            litStart = i;
-            // Below limit nothing is due. Past it, either the end is reached or (limit being base + 16384) the
-            // rebase is, and it is taken at the match's start, the last position whose ages are all known exact.
-            if (i >= limit) {
-                if (i >= end) break;
-                n8_rebase(table, matchStart, i);
-                base = i;
-                limit = n8_scanLimit(base, end);
+            const Kel32u len =
+                diff8 != 0 ? static_cast<Kel32u>(__builtin_ctzll(diff8)) >> 3
+                           : 8 + n8_matchLength(ip - matchDist + 8, ip + 8, static_cast<Kel32u>(src + n - ip) - 8);
+            op = n8_putSequence(op, lit, static_cast<Kel32u>(ip - lit), len, matchDist);
+            r += len;
+            lit = ip + len;
+            // Below the limit nothing is due. Past it, either the end is reached or the window moves.
+            if (r >= w.limit) {
+                if (r >= w.end) break;
+                r = n8_moveWindow(table, src, scanEnd, &w, r);
             }
-            lanes = n8_hashLanesAt(src + i);
+            lanes = n8_hashLanesAt(w.base + r);
         }
     }
 
+    const Kel32u litStart = static_cast<Kel32u>(lit - src);
     const Kel32u t = n - litStart;
     if (op == dst && t <= 238) {
         *op++ = static_cast<Kel8u>(17 + t);

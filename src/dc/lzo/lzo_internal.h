@@ -4,8 +4,8 @@
 #include "kelbase.h"
 
 // Encoder state block: a 32-byte header (mode word first) followed by the hash table of 16384 source positions,
-// each held as its low 16 bits (see lzo_encode.cpp for why that is exact). The reported size keeps room for
-// 8-byte entries, so the layout can change without changing the interface.
+// each held in 16 bits as its offset from a window start that moves with the scan (see lzo_encode.cpp). The
+// reported size keeps room for 8-byte entries, so the layout can change without changing the interface.
 constexpr Kel32u kLzoStateSize = 131104;
 constexpr int kLzoHashBits = 14;
 constexpr Kel32u kLzoHashSize = 1u << kLzoHashBits;
