@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <random>
@@ -62,6 +63,8 @@ constexpr kel::test::PinnedDigest kExpected[] = {
     {"runs/prefixes", 0x1E40E02E},
     {"dna", 0x2E9D766F},
     {"dna/prefixes", 0x8089A391},
+    {"long copies", 0x0964584F},
+    {"long copies/prefixes", 0xE564352B},
 };
 
 std::uint32_t crcOf(std::uint32_t crc, const void* p, std::size_t n) {
@@ -124,6 +127,22 @@ Bytes repeatsAt(std::mt19937_64& rng) {
     return v;
 }
 
+// Random stretches, copies of 1000 to 71000 bytes from up to 49151 back and zero runs of 16 to 156 KiB: matches
+// that carry the scan past one or several table refreshes at once, and refreshes that find the window full.
+Bytes longCopies(std::mt19937_64& rng) {
+    Bytes v;
+    while (v.size() < 1500000) {
+        const std::size_t lits = 1 + rng() % 5000;
+        for (std::size_t k = 0; k < lits; ++k) v.push_back(Kel8u(rng()));
+        const std::size_t dist = 1 + rng() % std::min<std::size_t>(v.size(), 49151);
+        const std::size_t len = 1000 + rng() % 70000;
+        const std::size_t from = v.size() - dist;
+        for (std::size_t k = 0; k < len; ++k) v.push_back(v[from + k]);
+        if (rng() % 3 == 0) v.insert(v.end(), 16384 + rng() % 140000, Kel8u(0));
+    }
+    return v;
+}
+
 std::vector<std::pair<std::string, Bytes>> syntheticInputs() {
     std::mt19937_64 rng(0x6C7A6F2D64696765ull);  // fixed, not the test seed: the digests depend on it
     std::vector<std::pair<std::string, Bytes>> inputs;
@@ -143,6 +162,7 @@ std::vector<std::pair<std::string, Bytes>> syntheticInputs() {
     Bytes dna(300000);
     for (auto& b : dna) b = Kel8u("ACGT"[rng() & 3]);
     inputs.emplace_back("dna", dna);
+    inputs.emplace_back("long copies", longCopies(rng));
     return inputs;
 }
 
