@@ -583,26 +583,51 @@ Step DeflateDecoder::stepDynamic() {
         index_ = 0;
         phase_ = Phase::DynLens;
     }
+    // The loop keeps the bit buffer, the input and the index in locals, written back at every exit: as members they
+    // would be reloaded after each store into lens_, which the compiler cannot tell apart from them.
     const unsigned total = hlit_ + hdist_;
-    while (index_ < total) {
+    Kel32u bits = bitBuf_, held = bitCount_;
+    const std::uint8_t* in = in_;
+    std::size_t inLen = inLen_;
+    unsigned index = index_;
+    const auto saveBits = [&] {
+        bitBuf_ = bits;
+        bitCount_ = held;
+        in_ = in;
+        inLen_ = inLen;
+        index_ = index;
+    };
+    while (index < total) {
         // Atomic per symbol: the code and its repeat bits are consumed together or not at all.
-        pull(14);
-        const unsigned e = clTable_[bitBuf_ & 127], len = e >> 8, sym = e & 0xFF;
-        if (len > bitCount_) return Step::NeedInput;
+        for (; held < 14 && inLen != 0; held += 8, --inLen) bits |= Kel32u(*in++) << held;
+        const unsigned e = clTable_[bits & 127], len = e >> 8, sym = e & 0xFF;
+        if (len > held) {
+            saveBits();
+            return Step::NeedInput;
+        }
         if (sym < 16) {
-            take(len);
-            lens_[index_++] = Kel16u(sym);
+            bits >>= len;
+            held -= len;
+            lens_[index++] = Kel16u(sym);
             continue;
         }
         const unsigned extra = sym == 16 ? 2 : sym == 17 ? 3 : 7;
-        if (len + extra > bitCount_) return Step::NeedInput;
-        take(len);
-        const unsigned repeat = take(extra) + (sym == 18 ? 11 : 3);
-        if (sym == 16 && index_ == 0) return stop(kelStreamErrCorrupt, "invalid bit length repeat");
-        if (index_ + repeat > total) return stop(kelStreamErrCorrupt, "invalid bit length repeat");
-        const Kel16u value = sym == 16 ? lens_[index_ - 1] : 0;
-        for (unsigned k = 0; k < repeat; ++k) lens_[index_++] = value;
+        if (len + extra > held) {
+            saveBits();
+            return Step::NeedInput;
+        }
+        bits >>= len;
+        const unsigned repeat = (bits & ((1u << extra) - 1)) + (sym == 18 ? 11 : 3);
+        bits >>= extra;
+        held -= len + extra;
+        if ((sym == 16 && index == 0) || index + repeat > total) {
+            saveBits();
+            return stop(kelStreamErrCorrupt, "invalid bit length repeat");
+        }
+        const Kel16u value = sym == 16 ? lens_[index - 1] : 0;
+        for (unsigned k = 0; k < repeat; ++k) lens_[index++] = value;
     }
+    saveBits();
     if (lens_[256] == 0) return stop(kelStreamErrCorrupt, "invalid code -- missing end-of-block");
     if (kelsInflateBuildHuffTable(lens_, hlit_, int(hdist_), &ctx_) != kelStatusOk) {
         return stop(kelStreamErrCorrupt, "invalid literal/length or distance code lengths");

@@ -11,6 +11,8 @@
 // (literal/length) and 256 entries (distance); the builder still checks both bounds.
 //
 // The builder is constexpr so that the fixed code's table is built by this same code at compile time.
+#include <tmmintrin.h>
+
 #include <cstddef>
 #include <cstring>
 #include <type_traits>
@@ -400,60 +402,91 @@ const Kel32u* n8_fixedPackedTable() {
 
 namespace {
 
-// Repacks one 1024-entry first level whose info bytes are info; packOne(i) packs entry i.
-//
-// The builder gives a code of n <= 10 bits (extra bits folded in included) every index r + k * 2^n, r < 2^n, so
-// the level is periodic: once [0, half) is packed, an entry of [half, 2 half) whose length n lies in 1 .. log2(half)
-// repeats the entry half below it. Each doubling copies the packed half and repacks only the other entries (those
-// of longer codes, subtable pointers, zero entries): a few hundred of 1024 instead of all. Every slot is written
-// by the copy at least, so a damaged context still yields only entries that n8_packLitEntry or n8_packDistEntry
-// can make, which the kernel handles safely; only the builder's tables are periodic, and for them the result equals
-// n8_packInto's.
-template <class PackOne>
-void n8_packByDoubling(const Kel8u* info, Kel32u* packed, PackOne packOne) {
-    packed[0] = packOne(0);
-    packed[1] = packOne(1);
-    for (unsigned half = 2, repeating = 1; half < 1024; half *= 2, ++repeating) {
-        std::memcpy(packed + half, packed, half * sizeof(Kel32u));
-        if (half < 8) {
-            for (unsigned i = half; i < 2 * half; ++i) {
-                if ((info[i] & 15u) - 1 >= repeating) packed[i] = packOne(i);
-            }
-            continue;
-        }
-        // Eight length nibbles at a time, one per byte (bit 7 free after the mask): a byte of 0x80 + n minus
-        // repeating + 1 keeps bit 7 iff n > repeating, a byte of 0x80 + n minus 1 loses it iff n is 0. No byte
-        // borrows from its neighbour, since 0x80 exceeds every subtrahend (at most 10).
-        constexpr Kel64u kOnes = 0x0101010101010101ull, kHigh = 0x8080808080808080ull;
-        for (unsigned i = half; i < 2 * half; i += 8) {
-            const Kel64u biased = (n8_load64(info + i) & (kOnes * 15)) | kHigh;
-            Kel64u repack = ((biased - kOnes * (repeating + 1)) | ~(biased - kOnes)) & kHigh;
-            while (repack != 0) {
-                const unsigned j = i + (unsigned(__builtin_ctzll(repack)) >> 3);
-                packed[j] = packOne(j);
-                repack &= repack - 1;
-            }
-        }
-    }
+// The repacking below is n8_packLitEntry and n8_packDistEntry over whole vectors: every entry is computed from its
+// own two bytes, without branches, so the result equals n8_packInto's for any table (a damaged context included).
+// Each entry is assembled byte by byte: lanes holding byte 0, 1, 2 and 3 of 16 entries are interleaved at the end.
+
+inline __m128i n8_select(__m128i mask, __m128i a, __m128i b) {
+    return _mm_or_si128(_mm_and_si128(mask, a), _mm_andnot_si128(mask, b));
+}
+
+// Sixteen literal/length entries i .. i + 15; returns, per lane, the code length of a plain literal and 16 otherwise.
+inline __m128i n8_packLit16(const Kel8u* t, unsigned i, Kel32u* packed) {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i info = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + kLitInfo1 + i));
+    const __m128i val = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + kLitVal1 + i));
+    const __m128i n = _mm_and_si128(info, _mm_set1_epi8(15));
+    // Bits 4-6 of each byte: the 16-bit shift moves bits of the neighbouring byte only into bits the mask clears.
+    const __m128i x = _mm_and_si128(_mm_srli_epi16(info, 4), _mm_set1_epi8(7));
+    // n and x are below 16, so signed byte compares order them correctly; info < 0 (signed) is bit 7.
+    const __m128i plain = _mm_and_si128(_mm_cmpgt_epi8(n, zero), _mm_cmplt_epi8(n, _mm_set1_epi8(11)));
+    const __m128i literal = _mm_and_si128(plain, _mm_cmpeq_epi8(_mm_and_si128(info, _mm_set1_epi8(char(0xF0))), zero));
+    const __m128i length =
+        _mm_and_si128(_mm_and_si128(plain, _mm_cmplt_epi8(info, zero)), _mm_cmplt_epi8(x, _mm_set1_epi8(6)));
+    const __m128i slow = _mm_andnot_si128(_mm_or_si128(literal, length), _mm_set1_epi8(-1));
+    const __m128i high = _mm_set1_epi8(char(0x80));
+
+    // The length base is val + 3 in bytes 2-3: it carries into byte 3 for val > 252 (unsigned, compared signed
+    // after flipping bit 7).
+    const __m128i base = _mm_add_epi8(val, _mm_set1_epi8(3));
+    const __m128i carry =
+        _mm_and_si128(_mm_cmpgt_epi8(_mm_xor_si128(val, high), _mm_set1_epi8(char(252 ^ 0x80))), _mm_set1_epi8(1));
+    const __m128i b0 = _mm_or_si128(_mm_or_si128(_mm_and_si128(literal, n), _mm_and_si128(length, _mm_add_epi8(n, x))),
+                                    _mm_and_si128(slow, high));
+    const __m128i b1 =
+        _mm_or_si128(_mm_or_si128(_mm_and_si128(literal, val), _mm_and_si128(length, n)), _mm_and_si128(slow, info));
+    const __m128i b2 = _mm_or_si128(_mm_and_si128(length, base), _mm_and_si128(slow, val));
+    const __m128i b3 = _mm_or_si128(_mm_and_si128(literal, high), _mm_and_si128(length, carry));
+
+    const __m128i lo01 = _mm_unpacklo_epi8(b0, b1), hi01 = _mm_unpackhi_epi8(b0, b1);
+    const __m128i lo23 = _mm_unpacklo_epi8(b2, b3), hi23 = _mm_unpackhi_epi8(b2, b3);
+    __m128i* out = reinterpret_cast<__m128i*>(packed + i);
+    _mm_storeu_si128(out, _mm_unpacklo_epi16(lo01, lo23));
+    _mm_storeu_si128(out + 1, _mm_unpackhi_epi16(lo01, lo23));
+    _mm_storeu_si128(out + 2, _mm_unpacklo_epi16(hi01, hi23));
+    _mm_storeu_si128(out + 3, _mm_unpackhi_epi16(hi01, hi23));
+    return n8_select(literal, n, _mm_set1_epi8(16));
+}
+
+// Eight distance entries i .. i + 7, in 16-bit lanes.
+inline void n8_packDist8(const Kel8u* t, unsigned i, Kel32u* packed) {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i info = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(t + kDistInfo1 + i)), zero);
+    const __m128i val = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + kDistVal1 + 2 * i));
+    const __m128i n = _mm_and_si128(info, _mm_set1_epi16(15));
+    const __m128i x = _mm_srli_epi16(info, 4);
+    // 2^x - 1 for x = 0..15, looked up byte by byte (x is the low byte of its lane, the high byte's index is 0).
+    const __m128i maskLo =
+        _mm_shuffle_epi8(_mm_setr_epi8(0, 1, 3, 7, 15, 31, 63, 127, -1, -1, -1, -1, -1, -1, -1, -1), x);
+    const __m128i maskHi = _mm_shuffle_epi8(_mm_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 3, 7, 15, 31, 63, 127), x);
+    const __m128i extraMask = _mm_or_si128(maskLo, _mm_slli_epi16(maskHi, 8));
+    // The farthest distance the entry reaches, saturated: above kMaxDistance it is not plain. Unsigned 16-bit
+    // compare done signed after flipping bit 15.
+    const __m128i farthest = _mm_adds_epu16(val, extraMask);
+    const __m128i tooFar = _mm_cmpgt_epi16(_mm_xor_si128(farthest, _mm_set1_epi16(short(0x8000))),
+                                           _mm_set1_epi16(short(kMaxDistance ^ 0x8000)));
+    const __m128i plain = _mm_andnot_si128(
+        tooFar, _mm_and_si128(_mm_and_si128(_mm_cmpgt_epi16(n, zero), _mm_cmplt_epi16(n, _mm_set1_epi16(11))),
+                              _mm_cmplt_epi16(x, _mm_set1_epi16(14))));
+    const __m128i low = n8_select(plain, _mm_or_si128(_mm_add_epi16(n, x), _mm_slli_epi16(n, 8)),
+                                  _mm_or_si128(_mm_set1_epi16(short(kPackedSlow)), _mm_slli_epi16(info, 8)));
+    __m128i* out = reinterpret_cast<__m128i*>(packed + 1024 + i);
+    _mm_storeu_si128(out, _mm_unpacklo_epi16(low, val));
+    _mm_storeu_si128(out + 1, _mm_unpackhi_epi16(low, val));
 }
 
 }  // namespace
 
 void n8_packTwoLevel(const Kel8u* t, Kel32u* packed) {
-    // Every code's first entry is packed on its own (below 2^n, never a copy): the shortest literal is seen there.
-    unsigned shortestLiteral = 16;
-    // Most entries packed here are plain literals (info byte 1..10: no kind bits, code length 1..10), which take
-    // the short way; n8_packLitEntry decides all others, and gives the same for a literal.
-    n8_packByDoubling(t + kLitInfo1, packed, [t, &shortestLiteral](unsigned i) {
-        const unsigned info = t[kLitInfo1 + i];
-        if (info - 1 >= 10) return n8_packLitEntry(info, t[kLitVal1 + i]);
-        shortestLiteral = info < shortestLiteral ? info : shortestLiteral;
-        return kPackedLiteral | (Kel32u(t[kLitVal1 + i]) << 8) | info;
-    });
-    n8_pairLiterals(packed, shortestLiteral);
-    n8_packByDoubling(t + kDistInfo1, packed + 1024, [t](unsigned i) {
-        return n8_packDistEntry(t[kDistInfo1 + i], n8_load16(t + kDistVal1 + 2 * i));
-    });
+    __m128i shortest = _mm_set1_epi8(16);
+    for (unsigned i = 0; i < 1024; i += 16) shortest = _mm_min_epu8(shortest, n8_packLit16(t, i, packed));
+    // The minimum of the 16 lanes: fold halves until one byte is left.
+    shortest = _mm_min_epu8(shortest, _mm_srli_si128(shortest, 8));
+    shortest = _mm_min_epu8(shortest, _mm_srli_si128(shortest, 4));
+    shortest = _mm_min_epu8(shortest, _mm_srli_si128(shortest, 2));
+    shortest = _mm_min_epu8(shortest, _mm_srli_si128(shortest, 1));
+    n8_pairLiterals(packed, unsigned(_mm_cvtsi128_si32(shortest) & 0xFF));
+    for (unsigned i = 0; i < 1024; i += 8) n8_packDist8(t, i, packed);
 }
 
 }  // namespace kel::inflate

@@ -187,6 +187,38 @@ TEST(InflateBuildHuffTable, PackedFirstLevelsEqualTheEntryByEntryPacking) {
     EXPECT_EQ(std::memcmp(packed.data(), kel::inflate::n8_fixedPackedTable(), packed.size() * sizeof(Kel32u)), 0);
 }
 
+// The repacking reads each entry on its own, so it must equal the entry-by-entry packing for any bytes a context
+// holds, not only for the builder's tables: random first levels, with info bytes drawn from the values that decide
+// an entry's form (code lengths 0, 1, 10, 11, 15; every kind; bit 7; distances at the kMaxDistance bound).
+TEST(InflateBuildHuffTable, PackedFirstLevelsOfDamagedTablesEqualTheEntryByEntryPacking) {
+    SCOPED_TRACE(seedNote());
+    std::mt19937_64 rng = makeRng(13);
+    std::vector<Kel32u> packed(kel::inflate::kPackedEntries), reference(kel::inflate::kPackedEntries);
+    const Kel8u edgeInfo[] = {0x00, 0x01, 0x05, 0x0A, 0x0B, 0x0F, 0x10, 0x1A, 0x60, 0x67, 0x80, 0x85,
+                              0xD5, 0xDA, 0xE5, 0xF1, 0xFF, 0x8B, 0x7A, 0x50, 0xC3, 0xD1, 0xE1};
+    const Kel16u edgeDist[] = {0, 1, 24577, 32767, 32768, 32769, 0x7FFF, 0x8000, 0xFFFF, 16385, 253, 255};
+    for (int iter = 0; iter < 200; ++iter) {
+        std::vector<Kel8u> t(kel::inflate::kTwoLevelBytes);
+        const bool edges = iter % 2 == 0;
+        for (std::size_t i = 0; i < t.size(); ++i)
+            t[i] = edges && rng() % 2 ? edgeInfo[rng() % std::size(edgeInfo)] : Kel8u(rng());
+        if (edges) {
+            for (unsigned i = 0; i < 1024; ++i) {
+                const Kel16u v = edgeDist[rng() % std::size(edgeDist)];
+                t[kel::inflate::kDistVal1 + 2 * i] = Kel8u(v);
+                t[kel::inflate::kDistVal1 + 2 * i + 1] = Kel8u(v >> 8);
+            }
+        }
+        // Short plain literals in part of the sets, so that pairs are formed from damaged entries as well.
+        if (iter % 3 == 0) {
+            for (unsigned i = 0; i < 1024; i += 1 + unsigned(rng() % 4)) t[kel::inflate::kLitInfo1 + i] = 1 + rng() % 5;
+        }
+        kel::inflate::n8_packTwoLevel(t.data(), packed.data());
+        kel::inflate::n8_packTwoLevel_ref(t.data(), reference.data());
+        ASSERT_EQ(packed, reference) << "iteration " << iter;
+    }
+}
+
 // ---- Decoder: argument checks and the resume protocol ----------------------------------------------------------
 
 // One call with local copies of every in-out value.
