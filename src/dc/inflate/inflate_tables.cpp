@@ -63,17 +63,25 @@ struct SetShape {
 // 1-bit code. A set without codes passes (the caller decides whether that is acceptable). Lengths above 15 fail:
 // the canonical construction is undefined for them and the tables have no room for them.
 constexpr bool n8_checkSet(const Kel16u* lens, unsigned n, SetShape& s) {
-    for (unsigned i = 0; i <= kMaxCodeLen; ++i) s.count[i] = 0;
     s.maxLen = 0;
-    s.nonZero = 0;
     s.singleBit = false;
-    for (unsigned i = 0; i < n; ++i) {
-        if (lens[i] > kMaxCodeLen) return false;
-        if (lens[i] != 0) {
-            ++s.count[lens[i]];
-            ++s.nonZero;
-        }
+    // Two sets of counters, for even and odd symbols: runs of equal lengths are the rule, and with one set each
+    // increment would wait for the one before it to come back from memory.
+    unsigned odd[kMaxCodeLen + 1] = {};
+    for (unsigned i = 0; i <= kMaxCodeLen; ++i) s.count[i] = 0;
+    unsigned i = 0;
+    for (; i + 1 < n; i += 2) {
+        if (lens[i] > kMaxCodeLen || lens[i + 1] > kMaxCodeLen) return false;
+        ++s.count[lens[i]];
+        ++odd[lens[i + 1]];
     }
+    if (i < n) {
+        if (lens[i] > kMaxCodeLen) return false;
+        ++s.count[lens[i]];
+    }
+    for (unsigned len = 0; len <= kMaxCodeLen; ++len) s.count[len] += odd[len];
+    s.nonZero = n - s.count[0];
+    s.count[0] = 0;
     if (s.nonZero == 0) return true;
     unsigned minLen = 1;
     while (s.count[minLen] == 0) ++minLen;
@@ -162,11 +170,12 @@ constexpr void n8_doubleFirstLevel(const Level<kWide>& lv, unsigned half) {
     std::memcpy(lv.val1 + kWide * half, lv.val1, kWide * half);
 }
 
-// Places an alphabet of n symbols. The area must be zero. Returns false if the subtables would not fit (not
-// possible for a validated set, see the file comment).
+// Places an alphabet of n symbols whose shape s n8_checkSet gave; symbols below firstWithExtra have no extra bits.
+// The area must be zero. Returns false if the subtables would not fit (not possible for a validated set, see the
+// file comment).
 template <unsigned kWide, class MeaningOf>
 constexpr bool n8_placeTwoLevel(const Level<kWide>& lv, const Kel16u* lens, unsigned n, const SetShape& s,
-                                MeaningOf meaningOf, unsigned invalidKind) {
+                                MeaningOf meaningOf, unsigned firstWithExtra, unsigned invalidKind) {
     Kel16u codes[288] = {};
     n8_canonicalCodes(lens, n, s, codes);
 
@@ -176,12 +185,15 @@ constexpr bool n8_placeTwoLevel(const Level<kWide>& lv, const Kel16u* lens, unsi
     // their index below 2^v, after [0, 2^(v-1)) has been copied to [2^(v-1), 2^v); later copies repeat them. A
     // slot copied before its own (wider) code is placed is overwritten when that code is: it lies below 2^v.
     // Symbols are bucketed by width first (counting sort, in symbol order within a width).
+    // The counts per width are the counts per length (from the validation), with the symbols whose extra bits are
+    // folded moved to their wider width: only symbols from firstWithExtra on have extra bits.
     unsigned startOfWidth[12] = {};
-    for (unsigned sym = 0; sym < n; ++sym) {
-        const unsigned l = lens[sym];
-        if (l == 0 || l > 10) continue;
-        const unsigned x = meaningOf(sym).extra;
-        ++startOfWidth[(x != 0 && l + x <= 10 ? l + x : l) + 1];
+    for (unsigned l = 1; l <= 10; ++l) startOfWidth[l + 1] = s.count[l];
+    for (unsigned sym = firstWithExtra; sym < n; ++sym) {
+        const unsigned l = lens[sym], x = meaningOf(sym).extra;
+        if (l == 0 || l > 10 || x == 0 || l + x > 10) continue;
+        --startOfWidth[l + 1];
+        ++startOfWidth[l + x + 1];
     }
     for (unsigned v = 1; v < 12; ++v) startOfWidth[v] += startOfWidth[v - 1];
     Kel16u byWidth[288] = {};
@@ -272,11 +284,12 @@ constexpr bool n8_buildTwoLevel(const Kel16u* lens, unsigned numLit, unsigned nu
                                 const SetShape& dist, Kel8u* t) {
     for (std::size_t i = 0; i < kTwoLevelBytes; ++i) t[i] = 0;
     if (!n8_placeTwoLevel(
-            n8_litLevel(t), lens, numLit, lit, [](unsigned sym) { return n8_litMeaning(sym); }, kInvalidLit))
+            n8_litLevel(t), lens, numLit, lit, [](unsigned sym) { return n8_litMeaning(sym); }, 256, kInvalidLit))
         return false;
     if (dist.nonZero == 0) return true;
     return n8_placeTwoLevel(
-        n8_distLevel(t), lens + numLit, numDist, dist, [](unsigned sym) { return n8_distMeaning(sym); }, kInvalidDist);
+        n8_distLevel(t), lens + numLit, numDist, dist, [](unsigned sym) { return n8_distMeaning(sym); }, 0,
+        kInvalidDist);
 }
 
 // ---- The fixed code -------------------------------------------------------------------------------------------
