@@ -12,6 +12,7 @@
 // offsets from a moving window start so that it stays in the first-level cache and a candidate is one addition
 // away from its entry, the first eight bytes compared decide most match lengths at once, and literals move in
 // 16-byte blocks into the slack that the worst-case destination size leaves.
+#include <emmintrin.h>
 #include <string.h>
 
 #include "dc/lzo/lzo_internal.h"
@@ -180,26 +181,37 @@ inline Kel8u* n8_putSequence(Kel8u* op, const Kel8u* lit, Kel32u t, Kel32u len, 
 
 // The table holds each position as its offset from a window start, in 16 bits, so that a candidate lies at the
 // window's base pointer plus the entry (no distance arithmetic between the table load and the candidate load)
-// and the distance is the scan offset minus the entry. The window starts 49151 bytes before the scan position
-// where it was last moved (or at the source's start), which makes every entry in reach at that point fit; it
-// moves at least every 16384 positions, so offsets stay below 49151 + 16384 = 65535. An entry of 65535 holds no
-// position: it lies at or beyond every position scanned before the next move, so the range test rejects it. A
-// move keeps each entry still in reach from the position where the scan resumes (offset at least the move's
-// length) and empties the others. The table takes 32 KiB instead of 64, which keeps it in the first-level cache
-// beside the source.
+// and the distance is the scan offset minus the entry. The window starts 49152 bytes before the scan position
+// where it was last moved, just out of reach, and moves at least every 16384 positions, so offsets stay within
+// 16 bits. An entry of 0 then names the window start, which the range test always rejects: it serves as the empty
+// entry, and a move is one saturating subtraction per entry (every entry that falls out of reach becomes 0).
+// Until the scan is 49152 bytes in, the window starts at the source's start, where offset 0 is a real position;
+// there the empty entry is 65535, beyond every position scanned, and the first move to a later start turns it
+// into 0. The table takes 32 KiB instead of 64, which keeps it in the first-level cache beside the source.
 constexpr Kel32u kRebaseInterval = 16384;
-constexpr Kel16u kNoPosition = 0xFFFF;
+constexpr Kel32u kWindowLag = kMaxDistance + 1;
+constexpr Kel16u kEmptyAtSourceStart = 0xFFFF;
 
-__attribute__((noinline)) void n8_shiftTable(Kel16u* table, Kel32u shift) {
-    if (shift > 0xFFFF) {
-        for (Kel32u k = 0; k < kLzoHashSize; ++k) table[k] = kNoPosition;
+// Shifts the entries down by `by` for a window start moved that far, from a start past the source's start.
+__attribute__((noinline)) void n8_shiftTable(Kel16u* table, Kel32u by) {
+    if (by > 0xFFFF) {
+        for (Kel32u k = 0; k < kLzoHashSize; ++k) table[k] = 0;
         return;
     }
-    // In 16-bit lanes throughout, so that the loop runs 8 entries per vector.
-    const Kel16u by = static_cast<Kel16u>(shift);
+    // One saturating subtraction per 8 entries (the compiler makes a compare and a select of the plain form).
+    const __m128i by16 = _mm_set1_epi16(static_cast<short>(by));
+    for (Kel32u k = 0; k < kLzoHashSize; k += 8) {
+        __m128i* p = reinterpret_cast<__m128i*>(table + k);
+        _mm_storeu_si128(p, _mm_subs_epu16(_mm_loadu_si128(p), by16));
+    }
+}
+
+// The same from the source's start, where the empty entry is 65535.
+__attribute__((noinline)) void n8_shiftTableFromSourceStart(Kel16u* table, Kel32u by) {
+    const Kel16u by16 = static_cast<Kel16u>(by);  // below 65536: the old start is 0 and the new one below 65536
     for (Kel32u k = 0; k < kLzoHashSize; ++k) {
         const Kel16u e = table[k];
-        table[k] = e >= by && e != kNoPosition ? static_cast<Kel16u>(e - by) : kNoPosition;
+        table[k] = static_cast<Kel16u>(e > by16 && e != kEmptyAtSourceStart ? e - by16 : 0);
     }
 }
 
@@ -217,12 +229,16 @@ inline Kel32u n8_scanLimit(Kel32u r, Kel32u end) {
     return end - r > kRebaseInterval ? r + kRebaseInterval : end;
 }
 
-// Moves the window for a scan that resumes at offset r, so that it starts at the oldest position still in reach,
-// and returns r as an offset from the new start.
+// Moves the window for a scan that resumes at offset r, so that it starts just out of reach, and returns r as an
+// offset from the new start.
 inline Kel32u n8_moveWindow(Kel16u* table, const Kel8u* src, Kel32u scanEnd, LzoWindow* w, Kel32u r) {
     const Kel32u to = w->start + r;
-    const Kel32u next = to > kMaxDistance ? to - kMaxDistance : 0;
-    n8_shiftTable(table, next - w->start);
+    const Kel32u next = to > kWindowLag ? to - kWindowLag : 0;
+    if (w->start != 0) {
+        n8_shiftTable(table, next - w->start);
+    } else if (next != 0) {
+        n8_shiftTableFromSourceStart(table, next);
+    }
     w->start = next;
     w->base = src + next;
     w->end = scanEnd - next;
@@ -238,7 +254,7 @@ Kel32u n8_ownEncodeLZO1X(const Kel8u* src, Kel32u n, Kel8u* dst, LzoEncoderState
     Kel8u* op = dst;
     const Kel8u* lit = src;
     if (n > kTailMargin + 4) {
-        for (Kel32u k = 0; k < kLzoHashSize; ++k) table[k] = kNoPosition;
+        for (Kel32u k = 0; k < kLzoHashSize; ++k) table[k] = kEmptyAtSourceStart;
         const Kel32u scanEnd = n - kTailMargin;
         Kel32u r = 4;
         LzoWindow w = {0, src, scanEnd, n8_scanLimit(r, scanEnd)};
