@@ -184,27 +184,30 @@ constexpr bool n8_placeTwoLevel(const Level<kWide>& lv, const Kel16u* lens, unsi
     // either way an entry of some width v <= 10 repeated every 2^v. So the entries of width v are written once, at
     // their index below 2^v, after [0, 2^(v-1)) has been copied to [2^(v-1), 2^v); later copies repeat them. A
     // slot copied before its own (wider) code is placed is overwritten when that code is: it lies below 2^v.
-    // Symbols are bucketed by width first (counting sort, in symbol order within a width).
+    // Symbols are bucketed by width first (counting sort, in symbol order within a width); codes longer than 10
+    // bits get buckets 11-15 of their own, which the passes over long codes visit instead of every symbol (in
+    // table-heavy blocks a skip test per symbol mispredicted wherever long codes are scattered).
     // The counts per width are the counts per length (from the validation), with the symbols whose extra bits are
     // folded moved to their wider width: only symbols from firstWithExtra on have extra bits.
-    unsigned startOfWidth[12] = {};
-    for (unsigned l = 1; l <= 10; ++l) startOfWidth[l + 1] = s.count[l];
+    unsigned startOfWidth[kMaxCodeLen + 2] = {};
+    for (unsigned l = 1; l <= kMaxCodeLen; ++l) startOfWidth[l + 1] = s.count[l];
     for (unsigned sym = firstWithExtra; sym < n; ++sym) {
         const unsigned l = lens[sym], x = meaningOf(sym).extra;
         if (l == 0 || l > 10 || x == 0 || l + x > 10) continue;
         --startOfWidth[l + 1];
         ++startOfWidth[l + x + 1];
     }
-    for (unsigned v = 1; v < 12; ++v) startOfWidth[v] += startOfWidth[v - 1];
+    for (unsigned v = 1; v <= kMaxCodeLen + 1; ++v) startOfWidth[v] += startOfWidth[v - 1];
     Kel16u byWidth[288] = {};
-    unsigned fill[11] = {};
-    for (unsigned v = 0; v < 11; ++v) fill[v] = startOfWidth[v];
+    unsigned fill[kMaxCodeLen + 1] = {};
+    for (unsigned v = 0; v <= kMaxCodeLen; ++v) fill[v] = startOfWidth[v];
     for (unsigned sym = 0; sym < n; ++sym) {
         const unsigned l = lens[sym];
-        if (l == 0 || l > 10) continue;
+        if (l == 0) continue;
         const unsigned x = meaningOf(sym).extra;
         byWidth[fill[x != 0 && l + x <= 10 ? l + x : l]++] = Kel16u(sym);
     }
+    const unsigned firstLong = startOfWidth[11], endLong = startOfWidth[kMaxCodeLen + 1];
     if (s.singleBit) {
         // The free 1-bit pattern: reversed value 1, width 1.
         lv.info1[1] = Kel8u(invalidKind | 1);
@@ -230,9 +233,8 @@ constexpr bool n8_placeTwoLevel(const Level<kWide>& lv, const Kel16u* lens, unsi
     // code owns (the code is prefix-free). The prefixes in use are also marked in a bit set, so that pass 2 visits
     // them alone instead of all 1024 entries.
     Kel64u prefixes[16] = {};
-    for (unsigned sym = 0; sym < n; ++sym) {
-        const unsigned l = lens[sym];
-        if (l <= 10) continue;
+    for (unsigned k = firstLong; k < endLong; ++k) {
+        const unsigned sym = byWidth[k], l = lens[sym];
         const unsigned p = n8_reverse(codes[sym], l) & 1023;
         prefixes[p >> 6] |= Kel64u(1) << (p & 63);
         if (lv.info1[p] < l) lv.info1[p] = Kel8u(l);
@@ -253,9 +255,8 @@ constexpr bool n8_placeTwoLevel(const Level<kWide>& lv, const Kel16u* lens, unsi
     }
     // Pass 3: second-level entries. A code of length l whose last l - 10 code bits are c owns the subtable
     // entries c * 2^(L-l) .. (c+1) * 2^(L-l) - 1; extra bits are never folded here.
-    for (unsigned sym = 0; sym < n; ++sym) {
-        const unsigned l = lens[sym];
-        if (l <= 10) continue;
+    for (unsigned j = firstLong; j < endLong; ++j) {
+        const unsigned sym = byWidth[j], l = lens[sym];
         const unsigned p = n8_reverse(codes[sym], l) & 1023;
         const unsigned L = lv.info1[p];
         const unsigned start = kWide == 2 ? (lv.val1[2 * p] | (lv.val1[2 * p + 1] << 8)) : lv.val1[p] * 2u;
