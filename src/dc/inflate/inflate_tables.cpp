@@ -189,7 +189,9 @@ constexpr bool n8_placeTwoLevel(const Level<kWide>& lv, const Kel16u* lens, unsi
     // table-heavy blocks a skip test per symbol mispredicted wherever long codes are scattered).
     // The counts per width are the counts per length (from the validation), with the symbols whose extra bits are
     // folded moved to their wider width: only symbols from firstWithExtra on have extra bits.
+    // Unused symbols fill bucket 0, which nothing visits: the bucketing then needs no test for them.
     unsigned startOfWidth[kMaxCodeLen + 2] = {};
+    startOfWidth[1] = n - s.nonZero;
     for (unsigned l = 1; l <= kMaxCodeLen; ++l) startOfWidth[l + 1] = s.count[l];
     for (unsigned sym = firstWithExtra; sym < n; ++sym) {
         const unsigned l = lens[sym], x = meaningOf(sym).extra;
@@ -203,9 +205,8 @@ constexpr bool n8_placeTwoLevel(const Level<kWide>& lv, const Kel16u* lens, unsi
     for (unsigned v = 0; v <= kMaxCodeLen; ++v) fill[v] = startOfWidth[v];
     for (unsigned sym = 0; sym < n; ++sym) {
         const unsigned l = lens[sym];
-        if (l == 0) continue;
         const unsigned x = meaningOf(sym).extra;
-        byWidth[fill[x != 0 && l + x <= 10 ? l + x : l]++] = Kel16u(sym);
+        byWidth[fill[x != 0 && l != 0 && l + x <= 10 ? l + x : l]++] = Kel16u(sym);
     }
     const unsigned firstLong = startOfWidth[11], endLong = startOfWidth[kMaxCodeLen + 1];
     if (s.singleBit) {
