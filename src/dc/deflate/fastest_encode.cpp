@@ -149,14 +149,7 @@ __attribute__((noinline)) Kel32s n8_mainLoopContiguous(const EncodeJob& j, const
         Kel32u d;
         size_t hNext;
         for (;;) {
-            ahead = n8_load64(ip);
-            hNext = n8_fastHash4<kMask>(ahead >> 8, mask);
-            // Usable when 1 <= pos - c < windowSize, computed modulo 2^32 so that any table entry is safe.
-            d = p - Kel32u(heads[h]);
-            heads[h] = Kel32s(p);
-            // The candidate's first eight bytes are compared at once (they lie before ip + 8): a match needs the
-            // first four equal, and its length is known right away when it ends within the eight.
-            diff = d - 1 < wsMinus1 ? ahead ^ n8_load64(ip - d) : 1;
+            diff = n8_probeContiguous<kMask>(ip, p, heads, h, mask, wsMinus1, ahead, hNext, d);
             if (Kel32u(diff) == 0) break;
             const BitCode lc = t.lit[ahead & 255];
             acc |= Kel64u(lc.bits) << cnt;
@@ -167,15 +160,11 @@ __attribute__((noinline)) Kel32s n8_mainLoopContiguous(const EncodeJob& j, const
             storeUnits();
             if (!more()) goto done;
         }
-        const Kel32s len =
-            diff != 0 ? Kel32s(__builtin_ctzll(diff) >> 3) : n8_fastMatchLen(ip, ip - d, 8, kFastMaxMatch);
+        const Kel32s len = n8_takeMatchContiguous<kMask>(ip, p, d, diff, heads, hNext, mask);
         const BitCode lc = t.len[len - 3];
         const Kel32u d1 = d - 1;
         const DistCode dc = t.dist[n8_distIndex(d1)];
         const Kel64u bits = Kel64u(lc.bits) | (Kel64u(dc.bits | ((d1 & dc.extraMask) << dc.n)) << lc.n);
-        heads[hNext] = Kel32s(p + 1);
-        heads[n8_fastHash4<kMask>(n8_load32(ip + 2), mask)] = Kel32s(p + 2);
-        heads[n8_fastHash4<kMask>(n8_load32(ip + 3), mask)] = Kel32s(p + 3);
         acc |= bits << cnt;
         cnt += lc.n + dc.total;
         ip += len;

@@ -190,6 +190,36 @@ inline Kel64u n8_load64(const Kel8u* p) {
     return w;
 }
 
+// One step of the contiguous loops (encoder and statistics alike, so that both see the same items): probes the
+// head of hash h for position p at ip and enters p there. Returns the XOR of the eight bytes at ip with the
+// candidate's (nonzero when the candidate is out of reach), and sets ahead (the eight bytes at ip), hNext (the hash
+// of the next position, computed one step ahead so that its head can be loaded before this step's branch resolves)
+// and d (the distance). A match needs the low four bytes of the result to be zero.
+template <Kel32u kMask>
+inline Kel64u n8_probeContiguous(const Kel8u* ip, Kel32u p, Kel32s* heads, size_t h, Kel32u mask, Kel32u wsMinus1,
+                                 Kel64u& ahead, size_t& hNext, Kel32u& d) {
+    ahead = n8_load64(ip);
+    hNext = n8_fastHash4<kMask>(ahead >> 8, mask);
+    // Usable when 1 <= p - c < windowSize, computed modulo 2^32 so that any table entry is safe.
+    d = p - Kel32u(heads[h]);
+    heads[h] = Kel32s(p);
+    // The candidate's first eight bytes lie before ip + 8, so they are compared at once; a match's length is then
+    // known right away when it ends within the eight.
+    return d - 1 < wsMinus1 ? ahead ^ n8_load64(ip - d) : 1;
+}
+
+// The length of the match that n8_probeContiguous found (diff its result), entering the match's next three
+// positions in the head table as every path of the single-probe parse does.
+template <Kel32u kMask>
+inline Kel32s n8_takeMatchContiguous(const Kel8u* ip, Kel32u p, Kel32u d, Kel64u diff, Kel32s* heads, size_t hNext,
+                                     Kel32u mask) {
+    const Kel32s len = diff != 0 ? Kel32s(__builtin_ctzll(diff) >> 3) : n8_fastMatchLen(ip, ip - d, 8, kFastMaxMatch);
+    heads[hNext] = Kel32s(p + 1);
+    heads[n8_fastHash4<kMask>(n8_load32(ip + 2), mask)] = Kel32s(p + 2);
+    heads[n8_fastHash4<kMask>(n8_load32(ip + 3), mask)] = Kel32s(p + 3);
+    return len;
+}
+
 // ---- Positions ------------------------------------------------------------------------------------------------
 
 inline bool n8_fastSizesValid(Kel32u windowSize, Kel32u hashTableSize) {

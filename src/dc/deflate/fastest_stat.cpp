@@ -77,11 +77,7 @@ __attribute__((noinline)) Kel32s n8_countContiguous(const StatJob& j, Kel32s pos
         Kel32u d;
         size_t hNext;
         for (;;) {
-            ahead = n8_load64(ip);
-            hNext = n8_fastHash4<kMask>(ahead >> 8, mask);
-            d = p - Kel32u(heads[h]);
-            heads[h] = Kel32s(p);
-            diff = d - 1 < wsMinus1 ? ahead ^ n8_load64(ip - d) : 1;
+            diff = n8_probeContiguous<kMask>(ip, p, heads, h, mask, wsMinus1, ahead, hNext, d);
             if (Kel32u(diff) == 0) break;
             ++t.literal[ahead & 255];
             ++ip;
@@ -90,14 +86,10 @@ __attribute__((noinline)) Kel32s n8_countContiguous(const StatJob& j, Kel32s pos
             if (ip >= ipEnd) goto done;
         }
         {
-            const Kel32s len =
-                diff != 0 ? Kel32s(__builtin_ctzll(diff) >> 3) : n8_fastMatchLen(ip, ip - d, 8, kFastMaxMatch);
+            const Kel32s len = n8_takeMatchContiguous<kMask>(ip, p, d, diff, heads, hNext, mask);
             ++t.length[len - 3];
             const Kel32u d1 = d - 1;
             ++t.distance[d1 < 256 ? d1 : 256 + (d1 >> 7)];
-            heads[hNext] = Kel32s(p + 1);
-            heads[n8_fastHash4<kMask>(n8_load32(ip + 2), mask)] = Kel32s(p + 2);
-            heads[n8_fastHash4<kMask>(n8_load32(ip + 3), mask)] = Kel32s(p + 3);
             ip += len;
             p += Kel32u(len);
             if (ip >= ipEnd) break;
